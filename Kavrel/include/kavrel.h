@@ -1,0 +1,173 @@
+/*
+ * Kavrel: device management for network cameras and network video servers.
+ *
+ * The exported interface. Every function has C linkage, returns a 32-bit unsigned result
+ * (0 for success, the codes of kavrel_results.h otherwise) and takes records by pointer.
+ * Handles are opaque pointers; the release functions take the address of the handle.
+ *
+ * Threads. Host threads call the exported functions. Each context has one worker thread
+ * that handles the completions of asynchronous operations and calls the host's callback.
+ * The logger may be called from any of the library's threads.
+ */
+#ifndef KAVREL_H
+#define KAVREL_H
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "kavrel_results.h"
+
+#if defined(_WIN32)
+#if defined(KAVREL_BUILDING)
+#define KAVREL_EXTERN __declspec(dllexport)
+#else
+#define KAVREL_EXTERN __declspec(dllimport)
+#endif
+#define KAVREL_CALL __stdcall
+#else
+#if defined(KAVREL_BUILDING)
+#define KAVREL_EXTERN __attribute__((visibility("default")))
+#else
+#define KAVREL_EXTERN
+#endif
+#define KAVREL_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The library's own version word, 3.0.3.6 with the lowest byte first. */
+#define KAVREL_VERSION_NUMBER 0x03000306u
+
+/* Opaque handles. A DeviceHandle stays valid until Kavrel_Release of its context. */
+typedef struct KavrelContext *KavrelHandle;
+typedef struct KavrelDevice *DeviceHandle;
+
+/*
+ * The host's completion callback: called on the context's worker thread, once per
+ * asynchronous operation, with the device, the host's context, the operation code (100-112),
+ * a status and a value. Statuses: 0 success; 200 failed; 201 credentials refused; 202 reading
+ * the reply failed; 203/204 configuration transfer could not be started; 205 configuration
+ * download failed; 206 aborted. A read that succeeded reports its end status (0x80070071 or
+ * 0x60301) and the byte count as value.
+ */
+typedef void(KAVREL_CALL *KavrelCallback)(DeviceHandle device, void *context, uint32_t operation,
+                                          uint32_t status, uintptr_t value);
+
+/*
+ * The host's logger table, read as a row of pointer-sized entries. The library reads only
+ * the entries named here and never frees the table. Logging is off while `context` is NULL.
+ * Plain records need `plain_enabled` non-NULL and go to `plain`; located records (every
+ * failure and trace record, with the call site's source file and line) need
+ * `located_enabled` non-NULL and go to `located`. The third argument is always 0.
+ * The functions may be called from several threads at once.
+ */
+typedef void(KAVREL_CALL *KavrelLogPlainFn)(void *context, uint32_t code, uint32_t subcode,
+                                            const char *format, va_list args);
+typedef void(KAVREL_CALL *KavrelLogLocatedFn)(void *context, uint32_t code, uint32_t subcode,
+                                              const char *file, uint32_t line, const char *format,
+                                              va_list args);
+typedef struct KavrelLogger {
+  void *reserved0[3];
+  void *context;         /* entry 3 */
+  void *reserved4[2];
+  void *plain_enabled;   /* entry 6 */
+  void *located_enabled; /* entry 7 */
+  void *reserved8[4];
+  KavrelLogPlainFn plain;     /* entry 12 */
+  KavrelLogLocatedFn located; /* entry 13 */
+} KavrelLogger;
+
+/* Log codes handed to the logger. */
+#define KAVREL_LOG_FAILURE 0x2101u /* refusals and failures */
+#define KAVREL_LOG_LOWER 0x2102u   /* a failed lower step, with its code; the version message */
+#define KAVREL_LOG_FTP 0x2103u     /* FTP login failures and abort attempts */
+#define KAVREL_LOG_SOCKET 0x2109u  /* socket and request tracing */
+#define KAVREL_LOG_FLOW 0x2114u    /* event-flow tracing of completions and deletion */
+
+/*
+ * The property block given to the property functions. Strings are copied with at most 255
+ * characters; `server_type` may be NULL. An HTTP port below 1 means 80, a time-out of 0
+ * means 60000 ms.
+ */
+typedef struct KavrelDeviceProperty {
+  const char *address;
+  const char *user;
+  const char *password;
+  const char *server_type;
+  int32_t http_port;
+  uint32_t ftp_port;
+  uint32_t timeout_ms;
+  KavrelCallback callback;
+  void *callback_context;
+  uint32_t extra;
+} KavrelDeviceProperty;
+
+/* ---- Initialisation and version ---------------------------------------------------- */
+
+/*
+ * Kavrel_InitialEx: creates a library context with a table of `max_devices` device records
+ * and starts its worker thread. `version` is the host's version word: its lowest byte must
+ * be 6, its third byte 0 and its second byte at most 3.
+ * Results, in the order checked: 0x80000005 a refused version word (one plain log record);
+ * 0x80000003 a NULL `out`; 0xFFFFFFFF sockets could not be started; 0x80000003 a count of 0
+ * (`*out` stays NULL); 0x80000002 allocation failed; 0xFFFFFFFF the worker thread could not
+ * be started (nothing is left allocated). `reserved` is not read.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_InitialEx(KavrelHandle *out, uint32_t max_devices,
+                                                    uintptr_t reserved, uint32_t version);
+
+/* Kavrel_Initial: Kavrel_InitialEx with 16 device records. */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Initial(KavrelHandle *out, uint32_t version);
+
+/*
+ * Kavrel_Release: stops the worker thread, frees every device record and the context, and
+ * sets `*handle` to NULL. Completions still queued or in flight are not reported: nothing
+ * calls the host after Kavrel_Release returns. 0x80000001 when `handle` or `*handle` is
+ * NULL. Not to be called concurrently with other calls on the same context.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Release(KavrelHandle *handle);
+
+/*
+ * Kavrel_GetVersionInfo: stores 6, 3, 0, 3 (the bytes of the version word, lowest first).
+ * 0x80000003 when any pointer is NULL (nothing is stored then).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetVersionInfo(uint8_t *v0, uint8_t *v1, uint8_t *v2,
+                                                         uint8_t *v3);
+
+/* ---- Logging ------------------------------------------------------------------------ */
+
+/*
+ * Kavrel_LogInit: installs the host's logger for every context of the process (NULL turns
+ * logging off) and hands it to the network client layer. May be called before
+ * Kavrel_InitialEx. The table must stay valid while any library call may log. Returns 0.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* The records' layouts are fixed: hosts built against any version read them the same. */
+#if defined(__cplusplus)
+#define KAVREL_STATIC_ASSERT_(cond, msg) static_assert(cond, msg)
+#else
+#define KAVREL_STATIC_ASSERT_(cond, msg) _Static_assert(cond, msg)
+#endif
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+KAVREL_STATIC_ASSERT_(offsetof(KavrelLogger, context) == 3 * 8, "logger entry 3");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelLogger, plain_enabled) == 6 * 8, "logger entry 6");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelLogger, located_enabled) == 7 * 8, "logger entry 7");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelLogger, plain) == 12 * 8, "logger entry 12");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelLogger, located) == 13 * 8, "logger entry 13");
+KAVREL_STATIC_ASSERT_(sizeof(KavrelLogger) == 14 * 8, "logger size");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, http_port) == 32, "property http_port");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, timeout_ms) == 40, "property timeout");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, callback) == 48, "property callback");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, extra) == 64, "property extra");
+KAVREL_STATIC_ASSERT_(sizeof(KavrelDeviceProperty) == 72, "property size");
+#endif
+
+#endif /* KAVREL_H */

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The whole test suite: install what is needed, build, run every test, run the tests again
+# under AddressSanitizer + UndefinedBehaviorSanitizer and the concurrency tests under
+# ThreadSanitizer, run each fuzz target briefly, and cross-build the Windows DLLs.
+# FUZZ_SECONDS sets the time per fuzz target (default 20).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "build and test (g++)"
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer (clang)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+step "ThreadSanitizer: concurrency tests (clang)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan --no-tests=ignore
+
+step "fuzz targets (${FUZZ_SECONDS:-20} s each)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+scripts/run-fuzzers.sh build/fuzz "${FUZZ_SECONDS:-20}"
+
+step "Windows cross-build (mingw-w64)"
+scripts/build-windows.sh
+
+step "all test stages passed"
