@@ -54,3 +54,19 @@ void Device_Free(KavrelDevice *device) {
   device->config_path[0] = '\0';
   if (device->lock) OsLockDestroy(&device->lock);
 }
+
+uint32_t Device_Check(DeviceHandle device, int32_t max_level) {
+  if (!device) {
+    KV_FAIL("Handle NULL\n");
+    return KAVREL_E_HANDLE;
+  }
+  if (!device->in_use.load()) {
+    KV_FAIL("Handle not used\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  if (max_level != KAVREL_LEVEL_ANY && device->property_level > max_level) {
+    KV_FAIL("Oper not available: %d, %d, %d\n", max_level, 9999, device->property_level);
+    return KAVREL_E_NOT_AVAILABLE;
+  }
+  return KAVREL_OK;
+}

@@ -73,6 +73,17 @@ struct KavrelDevice {
   char directory[KAVREL_STRING];  // private temporary directory of this device
 };
 
+// Property levels: 0 full configuration, 1 model by server type, 2 HTTP only.
+#define KAVREL_LEVEL_CONFIG 0
+#define KAVREL_LEVEL_MODEL 1
+#define KAVREL_LEVEL_HTTP 2
+#define KAVREL_LEVEL_ANY 9999  // the generic HTTP operations check no level
+
+// The checks that begin every exported function taking a DeviceHandle, in their order: NULL
+// handle (0x80000001), record not in use (0x80000003), property level above `max_level`
+// (0x80060305). Each refusal is logged. 0 when the device may be used.
+uint32_t Device_Check(DeviceHandle device, int32_t max_level);
+
 // Once per record, by Kavrel_InitialEx, on zero-filled memory. 0, or a result code.
 uint32_t Device_Init(KavrelDevice *device, KavrelContext *context);
 // Once per record, by Kavrel_Release, whether in use or not.
