@@ -146,6 +146,178 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetVersionInfo(uint8_t *v0, uint8_t *v
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger);
 
+
+/* ---- Devices ---------------------------------------------------------------------------- */
+
+/*
+ * Device functions begin with the same checks, in this order: a NULL device gives
+ * 0x80000001; a record that is not in use (or is being deleted) 0x80000003; a property level
+ * above what the function accepts 0x80060305. Property levels: 0 after Kavrel_SetDeviceProperty
+ * (and for a created device not yet described), 1 after Kavrel_SetDevicePropertyLite, 2 after
+ * Kavrel_SetDevicePropertyHttp. Commands accept levels 0 and 1; the generic HTTP operations
+ * accept any level.
+ *
+ * Commands run synchronously (the call waits and returns the final result) unless `async` is
+ * non-zero and the device has a callback: then the call returns 0 once the request is sent,
+ * and the callback reports the outcome exactly once, on the context's worker thread.
+ * A device has ten operation slots; an eleventh operation in flight gives 0x80060303.
+ * Synchronous calls never call the host.
+ *
+ * Strings from the caller that go into a request (serial data, paths) are sent unencoded;
+ * a request that would hold a space, CR, LF or another control character, or that does not
+ * fit its request buffer, is refused with 0x80000003 before anything is sent.
+ */
+
+/*
+ * Kavrel_CreateDeviceEx: takes the first free device record of the context and readies its
+ * transports; `proxy` and `bypass` (may be NULL) go to its network client. The record starts
+ * with nothing of any device that held it before. Results: 0 and `*device`; 0x80000001 NULL
+ * context; 0x80000003 NULL `device`; 0x80060304 no free record; a transport's code.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDeviceEx(KavrelHandle handle, DeviceHandle *device,
+                                                         const char *proxy, const char *bypass);
+/* Kavrel_CreateDevice: Kavrel_CreateDeviceEx without a proxy. */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDevice(KavrelHandle handle, DeviceHandle *device);
+
+/*
+ * Kavrel_DeleteDevice: aborts the device's operations, waits until every one has ended (an
+ * asynchronous one after its callback, with status 206, has returned), and frees the record
+ * for reuse. No callback for the device follows its return. Must not be called from the
+ * device's own callback. Results: 0; 0x80000001 NULL; 0x80000003 not in use.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device);
+
+/*
+ * Kavrel_SetDevicePropertyLite: describes the device by its server type (the model's
+ * friendly name, such as "KM3111") and binds the model's capability record; property level 1.
+ * Results: 0; 0x80000003 when `property` or its server type is NULL or empty (checked before
+ * the device); the device checks; 0x80060307 an unknown server type; 0x60400 a server type
+ * known only through the model it maps to (the mapped model's paths are bound).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDevicePropertyLite(DeviceHandle device,
+                                                                const KavrelDeviceProperty *property);
+
+/*
+ * Kavrel_SetDevicePropertyHttp: describes the device for the generic HTTP operations only;
+ * property level 2. Results: 0; the device checks; 0x80000003 NULL `property`.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDevicePropertyHttp(DeviceHandle device,
+                                                                const KavrelDeviceProperty *property);
+
+/*
+ * Kavrel_AbortNetworkOper: withdraws every operation in flight on the device. A synchronous
+ * caller returns 0x80070043; an asynchronous operation is reported once with status 206.
+ * Results: 0 (also on an idle device, which logs nothing); 0x80000001; 0x80000003.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortNetworkOper(DeviceHandle device);
+
+/* ---- Digital inputs and outputs ------------------------------------------------------ */
+
+#define KAVREL_LEVEL_HIGH 300u /* DiLevelHigh */
+#define KAVREL_LEVEL_LOW 301u  /* DiLevelLow */
+
+/*
+ * Kavrel_GetDIStatus: reads up to four inputs (300 high, 301 low; inputs beyond the model's
+ * count are 301). Synchronous: the four outputs (not NULL, else 0x80000003) are filled.
+ * Asynchronous: operation 103 with status 0 and, as value, a pointer to four uint32_t valid
+ * during the call. Results: 0; 0x80060305 the model has no input path; 0x80060307 an input
+ * count the library does not know; a transport status.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetDIStatus(DeviceHandle device, uint32_t *in1,
+                                                      uint32_t *in2, uint32_t *in3, uint32_t *in4,
+                                                      int32_t async);
+
+/*
+ * Kavrel_SetDOLevel: sets outputs 1 and 2 (300 high, 301 low, 0 leaves it alone) of a model
+ * with one or two outputs. Operation 104. Results: 0; 0x80000001 NULL device (checked
+ * first, then the model's output path: 0x80060305); 0x80000003 when no output is set.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDOLevel(DeviceHandle device, uint32_t out1,
+                                                     uint32_t out2, int32_t async);
+
+/*
+ * Kavrel_SetDOLevelEx: sets `count` outputs from `levels`; positions beyond the model's output
+ * count must be 0 (else 0x80000003). Operation 104.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDOLevelEx(DeviceHandle device, const uint32_t *levels,
+                                                       int32_t count, int32_t async);
+
+/* ---- Serial ports ---------------------------------------------------------------------- */
+
+/*
+ * Kavrel_UartWrite: sends `data` to serial port `port`. Operation 106. Results: 0; 0x80060305
+ * the model has no serial path; 0x80000003 NULL or unsafe data (see above).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UartWrite(DeviceHandle device, uint32_t port,
+                                                    const char *data, int32_t async);
+
+/*
+ * Kavrel_UartReadAFWrite: writes `data` (may be NULL: read only) and reads the port's reply
+ * into `buffer` of `size` bytes (at least 2): at most size - 2 data bytes and a NUL. `wait`
+ * (milliseconds, 0 none) and `flush` (non-zero: empty the port's buffer) are passed on.
+ * The buffer is cleared first; a NULL buffer gives 0x80000001 before any other check.
+ * Synchronous result: 0, or 0x60301 when the reply filled the buffer. Asynchronous: operation
+ * 112 (105 without data) with status 0x80070071 or 0x60301 and the byte count as value; the
+ * buffer must stay valid until then.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UartReadAFWrite(DeviceHandle device, uint32_t port,
+                                                          const char *data, char *buffer,
+                                                          uint32_t size, int32_t flush,
+                                                          uint32_t wait, int32_t async);
+/* Kavrel_UartRead: Kavrel_UartReadAFWrite without data. */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UartRead(DeviceHandle device, uint32_t port, char *buffer,
+                                                   uint32_t size, int32_t flush, uint32_t wait,
+                                                   int32_t async);
+
+/* ---- Generic HTTP operations and options --------------------------------------------- */
+
+/*
+ * Kavrel_HttpOperation: sends `path` (beginning with '/', not with "http://"; checked before
+ * the device) to the device, by POST (the query as the body) when `post` is non-zero, else
+ * GET. Any property level. Operation 109. Results: 0; 0x80000003 a refused path; the device
+ * checks; a transport status (0x80070083 for 404, 0x80070082 for refused credentials).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_HttpOperation(DeviceHandle device, const char *path,
+                                                        int32_t post, int32_t async);
+
+/*
+ * Kavrel_HttpOperationRead: as Kavrel_HttpOperation, reading the reply into `buffer`. `*size`
+ * is the buffer's size on entry (at least 2) and the number of bytes received on a
+ * synchronous return (at most *size - 1, NUL-terminated). Results as above, and 0x60301 when
+ * the reply filled the buffer. Asynchronous: operation 109 with the end status and the byte
+ * count as value.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_HttpOperationRead(DeviceHandle device, const char *path,
+                                                            char *buffer, uint32_t *size,
+                                                            int32_t post, int32_t async);
+
+/* Options of Kavrel_SetExtraOptions. */
+#define KAVREL_OPTION_RESET_AFTER_UPGRADE 1u /* flag, default 1 */
+#define KAVREL_OPTION_RETURN_WAIT 2u         /* seconds, at most 120, default 60 */
+#define KAVREL_OPTION_PROXY 3u               /* pointer to KavrelProxyInfo */
+#define KAVREL_OPTION_FLASH_ALL 0x40000000u  /* flag; series-7 models only */
+#define KAVREL_OPTION_SKIP_WAIT 0x40000001u  /* non-zero sets it; it cannot be cleared */
+
+/* The proxy for a device's requests. The strings are kept by reference: they must outlive the
+ * device's use of them. A NULL or empty address means no proxy. */
+typedef struct KavrelProxyInfo {
+  const char *address;
+  const char *user;
+  const char *password;
+  uint16_t port;
+} KavrelProxyInfo;
+
+/*
+ * Kavrel_SetExtraOptions: sets one per-device option. Only on a device at property level 0
+ * (created and not yet described by Kavrel_SetDevicePropertyLite or Kavrel_SetDevicePropertyHttp,
+ * or described by Kavrel_SetDeviceProperty); set the proxy before describing the device.
+ * Results: 0; the device checks (0x80060305 at level 1 or 2); 0x80000003 an unknown option, a
+ * wait above 120, a NULL proxy, flash-all on a model outside series 7; the network client's
+ * code for a refused proxy.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetExtraOptions(DeviceHandle device, uint32_t option,
+                                                          uintptr_t value);
+
 #ifdef __cplusplus
 }
 #endif
@@ -168,6 +340,8 @@ KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, timeout_ms) == 40, "propert
 KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, callback) == 48, "property callback");
 KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, extra) == 64, "property extra");
 KAVREL_STATIC_ASSERT_(sizeof(KavrelDeviceProperty) == 72, "property size");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelProxyInfo, port) == 24, "proxy port");
+KAVREL_STATIC_ASSERT_(sizeof(KavrelProxyInfo) == 32, "proxy size");
 #endif
 
 #endif /* KAVREL_H */

@@ -6,6 +6,8 @@
 #include <new>
 
 #include "device.h"
+#include "netclient.h"
+#include "operation.h"
 #include "platform/log.h"
 
 namespace {
@@ -18,8 +20,12 @@ bool VersionAccepted(uint32_t version) {
   return (version & 0x00FF00FFu) == 6 && (version & 0x0000FF00u) <= 0x300;
 }
 
+void DisposeNode(EventNode *node) {
+  if (!node->embedded) free(node);
+}
+
 void FreeNodes(KavrelContext *context) {
-  while (EventNode *node = Context_Dequeue(context)) free(node);
+  while (EventNode *node = Context_Dequeue(context)) DisposeNode(node);
 }
 
 uint32_t WorkerMain(void *arg) {
@@ -27,8 +33,10 @@ uint32_t WorkerMain(void *arg) {
   while (OsWait(context->stop_event, KAVREL_WORKER_POLL_MS) != 0) {
     EventNode *node = Context_Dequeue(context);
     if (!node) continue;
+    // An embedded node may be reused by its slot as soon as the handler gives the slot back.
+    bool embedded = node->embedded != 0;
     if (context->handler) context->handler(context, node);
-    free(node);
+    if (!embedded) free(node);
   }
   return 0;
 }
@@ -97,6 +105,7 @@ uint32_t CreateContext(uint32_t max_devices, KavrelContext **out) {
     DestroyContext(context);
     return KAVREL_E_NOMEM;
   }
+  context->handler = Completion_HandleNode;
   uint32_t rc = StartWorker(context);
   if (rc != KAVREL_OK) {
     KV_FAIL("create worker thread failed: %X\n", rc);
@@ -221,6 +230,7 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetVersionInfo(uint8_t *v0, uint8_t *v
 
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger) {
   Log_Install(logger);
+  NetClient_SetLogger(logger);
   return KAVREL_OK;
 }
 

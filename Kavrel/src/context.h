@@ -10,14 +10,16 @@
 struct KavrelDevice;
 struct OperationSlot;
 
-// One queued completion. The producer (a transport thread) allocates it, the worker frees it
-// after handling.
+// One queued completion. A node embedded in its operation slot stays the slot's; any other
+// node is allocated by its producer and freed by the worker after handling.
 struct EventNode {
   KavrelDevice *device;
-  uint32_t event;  // the network client's event code, or the transport's
+  uint32_t event;  // the network client's event code, or the transport's status
   OperationSlot *slot;
   EventNode *next;
   EventNode *prev;
+  uint32_t embedded;
+  void *transport;  // the network client request, or the transport token
 };
 
 // Handles one node on the worker thread; the worker frees the node afterwards.

@@ -1,10 +1,15 @@
 #include "device.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "context.h"
+#include "operation.h"
 #include "platform/log.h"
+
+// The model lookup by server type (mode 0) or by model name (mode 1).
+int32_t ModelCatalog_ResolveDevice(KavrelDevice *device, int32_t mode);
 
 static void Slot_Init(OperationSlot *slot, KavrelDevice *device, char *buffer, uint32_t capacity) {
   slot->device = device;
@@ -46,8 +51,35 @@ uint32_t Device_Init(KavrelDevice *device, KavrelContext *context) {
   return KAVREL_OK;
 }
 
+// Releases the transports of every slot in use and then the device's own. The scheduler
+// agent's release waits for callbacks still running, so nothing touches the record after.
+static void Device_ReleaseTransports(KavrelDevice *device) {
+  OperationSlot *all[KAVREL_SLOT_COUNT + 1];
+  all[0] = &device->exclusive;
+  for (int i = 0; i < KAVREL_SLOT_COUNT; ++i) all[i + 1] = &device->slots[i];
+  for (OperationSlot *slot : all) {
+    if (!slot->in_use) continue;
+    if (device->lock) OsLockEnter(device->lock);
+    if (slot->http) COMMON_TI_Release(&slot->http);
+    if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+    NetClientRequestHandle request = slot->net_request;
+    slot->net_request = nullptr;
+    if (device->lock) OsLockLeave(device->lock);
+    if (request) NetClient_CloseRequest(request);
+  }
+  if (device->net_client) NetClient_Release(&device->net_client);
+  if (device->agent) SCHEAGENT_Release(&device->agent);
+  for (OperationSlot *slot : all) {
+    free(slot->extra_buffer);
+    slot->extra_buffer = nullptr;
+    free(slot->args);
+    slot->args = nullptr;
+  }
+}
+
 void Device_Free(KavrelDevice *device) {
   device->closing.store(1);
+  Device_ReleaseTransports(device);
   if (device->config_path[0]) OsRemoveFile(device->config_path);
   if (device->directory[0]) OsRemoveTree(device->directory);
   device->directory[0] = '\0';
@@ -70,3 +102,179 @@ uint32_t Device_Check(DeviceHandle device, int32_t max_level) {
   }
   return KAVREL_OK;
 }
+
+void Device_CopyString(char *dst, size_t size, const char *src) {
+  if (size == 0) return;
+  size_t n = 0;
+  if (src) {
+    while (n + 1 < size && src[n]) ++n;
+    memcpy(dst, src, n);
+  }
+  dst[n] = '\0';
+}
+
+char Device_Series(const KavrelDevice *device) {
+  if (strncmp(device->server_type, "KM7150", 6) == 0) return '6';
+  return strlen(device->server_type) >= 3 ? device->server_type[2] : '\0';
+}
+
+// A record taken for a new device carries nothing of the device that held it before.
+static void Device_ResetDescription(KavrelDevice *device) {
+  memset(&device->param, 0, sizeof(device->param));
+  device->address[0] = device->user[0] = device->password[0] = '\0';
+  device->server_type[0] = device->device_model[0] = '\0';
+  device->model_name = device->server_type;
+  device->http_port = 80;
+  device->ftp_port = 21;
+  device->timeout_ms = 60000;
+  device->property_level = 0;
+  device->extra = 0;
+  device->callback = nullptr;
+  device->callback_context = nullptr;
+  device->proxy_address = device->proxy_user = device->proxy_password = nullptr;
+  device->proxy_port = 0;
+  device->reset_after_upgrade = 1;
+  device->return_wait_s = 60;
+  device->flash_all = 0;
+  device->skip_wait = 0;
+  device->upgrade_abort.store(0);
+}
+
+// Fresh transports for a record being taken: a scheduler agent and a network client context.
+static uint32_t Device_PrepareForUse(KavrelDevice *device, const char *proxy, const char *bypass) {
+  if (device->agent) SCHEAGENT_Release(&device->agent);
+  uint32_t rc = SCHEAGENT_Initialize(&device->agent, 1);
+  if (rc != 0) return rc;
+  if (device->net_client) NetClient_Release(&device->net_client);
+  rc = NetClient_InitializeWithProxy(&device->net_client, proxy, bypass, NETCLIENT_VERSION_WORD);
+  if (rc != 0) SCHEAGENT_Release(&device->agent);
+  return rc;
+}
+
+static KavrelDevice *Device_TakeFree(KavrelContext *context) {
+  for (uint32_t i = 0; i < context->max_devices; ++i) {
+    KavrelDevice *device = &context->devices[i];
+    if (!device->in_use.load()) return device;
+  }
+  return nullptr;
+}
+
+static void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property) {
+  Device_CopyString(device->address, sizeof(device->address), property->address);
+  Device_CopyString(device->user, sizeof(device->user), property->user);
+  Device_CopyString(device->password, sizeof(device->password), property->password);
+  Device_CopyString(device->server_type, sizeof(device->server_type), property->server_type);
+  device->http_port = property->http_port < 1 ? 80 : property->http_port;
+  device->ftp_port = property->ftp_port;
+  device->callback = property->callback;
+  device->callback_context = property->callback_context;
+  device->timeout_ms = property->timeout_ms == 0 ? 60000 : property->timeout_ms;
+  device->extra = property->extra;
+}
+
+extern "C" {
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDeviceEx(KavrelHandle handle, DeviceHandle *out,
+                                                         const char *proxy, const char *bypass) {
+  if (!handle) {
+    KV_FAIL("Handle NULL\n");
+    return KAVREL_E_HANDLE;
+  }
+  if (!out) {
+    KV_FAIL("Invalid Arg\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  OsLockEnter(handle->queue_lock);
+  KavrelDevice *device = Device_TakeFree(handle);
+  if (!device) {
+    OsLockLeave(handle->queue_lock);
+    KV_FAIL("No more free device\n");
+    return KAVREL_E_NO_FREE_DEVICE;
+  }
+  device->deleting.store(0);
+  device->in_use.store(1);
+  device->context = handle;
+  Device_ResetDescription(device);
+  uint32_t rc = Device_PrepareForUse(device, proxy, bypass);
+  if (rc != 0) {
+    device->in_use.store(0);
+    OsLockLeave(handle->queue_lock);
+    KV_LOG(KAVREL_LOG_LOWER, "SetServerDeviceForUsage failed: %X\n", rc);
+    return rc;
+  }
+  *out = device;
+  OsLockLeave(handle->queue_lock);
+  return KAVREL_OK;
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDevice(KavrelHandle handle, DeviceHandle *out) {
+  return Kavrel_CreateDeviceEx(handle, out, nullptr, nullptr);
+}
+
+static bool Device_SlotsBusy(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  bool busy = device->exclusive.in_use != 0;
+  for (const OperationSlot &slot : device->slots) busy = busy || slot.in_use != 0;
+  OsLockLeave(device->lock);
+  return busy;
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device) {
+  KV_LOG(KAVREL_LOG_FLOW, "Entering Kavrel_DeleteDevice hDevice = %p\n", static_cast<void *>(device));
+  if (!device) {
+    KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice, hdevice is null\n");
+    return KAVREL_E_HANDLE;
+  }
+  KavrelContext *context = device->context;
+  OsLockEnter(context->queue_lock);
+  device->deleting.store(1);
+  bool in_use = device->in_use.load() != 0;
+  OsLockLeave(context->queue_lock);
+  if (!in_use) {
+    KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice, device is not used\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  Kavrel_AbortNetworkOper(device);
+  while (Device_SlotsBusy(device)) OsSleep(16);
+  // Released outside the queue lock: the agent's release waits for running callbacks, and
+  // those may be waiting for the queue lock to queue their completion.
+  if (device->net_client) NetClient_Release(&device->net_client);
+  if (device->agent) SCHEAGENT_Release(&device->agent);
+  OsLockEnter(context->queue_lock);
+  device->in_use.store(0);
+  OsLockLeave(context->queue_lock);
+  if (device->config_path[0]) OsRemoveFile(device->config_path);
+  KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice OK\n");
+  return KAVREL_OK;
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDevicePropertyLite(DeviceHandle device,
+                                                                const KavrelDeviceProperty *property) {
+  if (!property || !property->server_type || !property->server_type[0]) {
+    KV_FAIL("ServerType not set\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  uint32_t rc = Device_Check(device, KAVREL_LEVEL_ANY);
+  if (rc != KAVREL_OK) return rc;
+  Device_CopyProperty(device, property);
+  device->property_level = KAVREL_LEVEL_MODEL;
+  int32_t resolved = ModelCatalog_ResolveDevice(device, 0);
+  if (resolved == 0) return KAVREL_OK;
+  KV_FAIL("unknown server: %s\n", device->server_type);
+  return resolved < 0 ? KAVREL_E_UNKNOWN_DEVICE : static_cast<uint32_t>(resolved);
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDevicePropertyHttp(DeviceHandle device,
+                                                                const KavrelDeviceProperty *property) {
+  uint32_t rc = Device_Check(device, KAVREL_LEVEL_ANY);
+  if (rc != KAVREL_OK) return rc;
+  if (!property) {
+    KV_FAIL("Invalid Arg\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  Device_CopyProperty(device, property);
+  device->property_level = KAVREL_LEVEL_HTTP;
+  return KAVREL_OK;
+}
+
+}  // extern "C"

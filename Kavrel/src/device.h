@@ -6,7 +6,11 @@
 #include <atomic>
 
 #include "kavrel.h"
+#include "morvane.h"
+#include "netclient.h"
 #include "platform/os.h"
+#include "tessum.h"
+#include "context.h"
 
 struct KavrelContext;
 struct KavrelDevice;
@@ -29,14 +33,28 @@ struct OperationSlot {
   uint32_t reply_count;
   char *reply_buffer;
   uint32_t reply_capacity;  // 1023 inline, 20479 for the exclusive slot
-  void *net_request;
+  NetClientRequestHandle net_request;
   uint32_t in_use;
   void *args;
+  // The submission's working fields. `token` and `http` change only under the device lock
+  // once the operation has started, since an abort reads them from another thread.
+  TessumToken token;
+  TessumHandle http;      // the HTTP connection; NULL when none
+  TessumHandle ftp_data;  // the FTP data connection; NULL when none
+  OsEvent done;           // synchronous completion
+  uint32_t async;
+  uint32_t read_body;
+  std::atomic<uint32_t> final_status;
+  uint32_t abort_requested;  // set under the device lock by an abort
+  // The queued completion of this slot. A slot has at most one transport operation in
+  // flight, so one node suffices, and queuing it can never fail for want of memory.
+  EventNode node;
 };
 
 struct KavrelDevice {
+  ServerParam param;  // first member: the model's capability record
   char config_path[KAVREL_PATH];
-  void *net_client;
+  NetClientHandle net_client;
   OperationSlot slots[KAVREL_SLOT_COUNT];
   OsLock lock;  // over the slots and the transport handles they hold
   OperationSlot exclusive;
@@ -63,9 +81,11 @@ struct KavrelDevice {
   uint32_t upgrade_flag;  // 1 at initialisation
   uint32_t upgrade_running;
   const char *model_name;  // server_type or device_model, as the model lookup chose
-  uint32_t option_a;
-  uint32_t option_b;
-  void *agent;
+  uint32_t reset_after_upgrade;  // extra option 1
+  uint32_t return_wait_s;        // extra option 2
+  uint32_t flash_all;            // extra option 0x40000000
+  uint32_t skip_wait;            // extra option 0x40000001
+  TessumAgent *agent;
   const char *proxy_address;
   const char *proxy_user;
   const char *proxy_password;
@@ -83,6 +103,12 @@ struct KavrelDevice {
 // handle (0x80000001), record not in use (0x80000003), property level above `max_level`
 // (0x80060305). Each refusal is logged. 0 when the device may be used.
 uint32_t Device_Check(DeviceHandle device, int32_t max_level);
+
+// The model series: the third character of the server type, "KM7150" counting as '6'.
+char Device_Series(const KavrelDevice *device);
+
+// Copies a host string into a fixed array, truncating, always NUL-terminated.
+void Device_CopyString(char *dst, size_t size, const char *src);
 
 // Once per record, by Kavrel_InitialEx, on zero-filled memory. 0, or a result code.
 uint32_t Device_Init(KavrelDevice *device, KavrelContext *context);

@@ -1,0 +1,163 @@
+// Digital inputs and outputs.
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "operation.h"
+#include "platform/log.h"
+
+namespace {
+
+constexpr uint32_t kHigh = 300;  // DiLevelHigh
+constexpr uint32_t kLow = 301;   // DiLevelLow
+constexpr size_t kQueryMax = 260;
+
+// Appends to a bounded query; false when it would not fit.
+bool Append(char *query, size_t size, const char *format, int n, const char *a, const char *b) {
+  size_t used = strlen(query);
+  int wrote = snprintf(query + used, size - used, format, n, a, n, b);
+  return wrote >= 0 && used + static_cast<size_t>(wrote) < size;
+}
+
+// Builds the output query onto a copy of SetDoUrl. 0, or 0x80000003 when no output is set.
+uint32_t BuildDOQuery(const KavrelDevice *device, const uint32_t *levels, int32_t count,
+                      char *query) {
+  memset(query, 0, kQueryMax);
+  Device_CopyString(query, kQueryMax, device->param.SetDoUrl);
+  bool short_form = Device_Series(device) == '3';
+  bool first = true;
+  for (int32_t n = 1; n <= count; ++n) {
+    uint32_t level = levels[n - 1];
+    if (level == 0) continue;
+    const char *relay = level == kLow ? "o" : "c";
+    const char *state = level == kHigh ? "h" : "l";
+    bool ok;
+    if (first && short_form) {
+      size_t used = strlen(query);
+      int wrote = snprintf(query + used, kQueryMax - used, "?do=%s", state);
+      ok = wrote >= 0 && used + static_cast<size_t>(wrote) < kQueryMax;
+    } else {
+      ok = Append(query, kQueryMax, first ? "?do%d=%s&do%d=%s" : "&do%d=%s&do%d=%s", n, relay,
+                  state);
+    }
+    if (!ok) return KAVREL_E_INVALIDARG;
+    first = false;
+  }
+  if (first) {
+    KV_FAIL("value not set\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  return KAVREL_OK;
+}
+
+uint32_t SendDORequest(DeviceHandle device, const char *url, int32_t async) {
+  OperationSlot *slot = nullptr;
+  uint32_t rc = Operation_Begin(device, KAVREL_LEVEL_MODEL, async, KIND_DO, &slot);
+  if (rc != KAVREL_OK) return rc;
+  return Operation_Submit(slot, url, 0, 0);
+}
+
+uint32_t SetOutputs(DeviceHandle device, const uint32_t *levels, int32_t count, int32_t async) {
+  char query[kQueryMax];
+  uint32_t rc = BuildDOQuery(device, levels, count, query);
+  if (rc != KAVREL_OK) return rc;
+  return SendDORequest(device, query, async);
+}
+
+}  // namespace
+
+uint32_t ParseDIReply(const KavrelDevice *device, const char *reply, uint32_t levels[4]) {
+  char text[260];
+  Device_CopyString(text, sizeof(text), reply);
+  for (char *p = text; *p; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+  bool high[4] = {false, false, false, false};
+  switch (device->param.DiNum) {
+    case 1:
+      high[0] = strstr(text, "DI=H") || strstr(text, "DI1=H");
+      break;
+    case 2:
+    case 4: {
+      static const char *const kKeys[4] = {"DI1=H", "DI2=H", "DI3=H", "DI4=H"};
+      for (int i = 0; i < device->param.DiNum; ++i) high[i] = strstr(text, kKeys[i]) != nullptr;
+      break;
+    }
+    default:
+      KV_FAIL("unknown di number: %d\n", device->param.DiNum);
+      for (int i = 0; i < 4; ++i) levels[i] = kLow;
+      return KAVREL_E_UNKNOWN_DEVICE;
+  }
+  for (int i = 0; i < 4; ++i) levels[i] = high[i] ? kHigh : kLow;
+  return KAVREL_OK;
+}
+
+extern "C" {
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetDIStatus(DeviceHandle device, uint32_t *in1,
+                                                      uint32_t *in2, uint32_t *in3, uint32_t *in4,
+                                                      int32_t async) {
+  OperationSlot *slot = nullptr;
+  uint32_t rc = Operation_Begin(device, KAVREL_LEVEL_MODEL, async, KIND_DI, &slot);
+  if (rc != KAVREL_OK) return rc;
+  if (!slot->async && (!in1 || !in2 || !in3 || !in4)) {
+    ReleaseOperationSlot(slot);
+    KV_FAIL("Invalid Arg\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  if (!device->param.GetDiUrl[0]) {
+    ReleaseOperationSlot(slot);
+    return KAVREL_E_NOT_AVAILABLE;
+  }
+  if (slot->async) return Operation_Submit(slot, device->param.GetDiUrl, 1, 0);
+  rc = HttpCommandToServer(device, device->param.GetDiUrl, 0, 1, 0, slot);
+  if (rc != 0 && rc != KAVREL_S_BUFFER_FULL) {
+    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", device->param.GetDiUrl, rc);
+    ReleaseOperationSlot(slot);
+    return rc;
+  }
+  uint32_t levels[4];
+  rc = ParseDIReply(device, slot->reply_buffer, levels);
+  ReleaseOperationSlot(slot);
+  *in1 = levels[0];
+  *in2 = levels[1];
+  *in3 = levels[2];
+  *in4 = levels[3];
+  return rc;
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDOLevel(DeviceHandle device, uint32_t out1,
+                                                     uint32_t out2, int32_t async) {
+  if (!device) {
+    KV_FAIL("Handle NULL\n");
+    return KAVREL_E_HANDLE;
+  }
+  if (!device->param.SetDoUrl[0]) {
+    KV_FAIL("unknown url\n");
+    return KAVREL_E_NOT_AVAILABLE;
+  }
+  const uint32_t levels[2] = {out1, out2};
+  int32_t count = device->param.DoNum;
+  if (count != 1 && count != 2) {
+    KV_FAIL("unknown server\n");
+    return KAVREL_E_NOT_AVAILABLE;
+  }
+  return SetOutputs(device, levels, count, async);
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDOLevelEx(DeviceHandle device, const uint32_t *levels,
+                                                       int32_t count, int32_t async) {
+  if (!device) {
+    KV_FAIL("Handle NULL\n");
+    return KAVREL_E_HANDLE;
+  }
+  if (!device->param.SetDoUrl[0]) {
+    KV_FAIL("unknown url\n");
+    return KAVREL_E_NOT_AVAILABLE;
+  }
+  if (!levels) return KAVREL_E_INVALIDARG;
+  for (int32_t i = device->param.DoNum < 0 ? 0 : device->param.DoNum; i < count; ++i) {
+    if (levels[i] != 0) return KAVREL_E_INVALIDARG;
+  }
+  return SetOutputs(device, levels, count, async);
+}
+
+}  // extern "C"

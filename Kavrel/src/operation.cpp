@@ -1,0 +1,311 @@
+// Operation slots and HTTP submission through the scheduler library.
+//
+// Lock use: the device lock guards slot allocation, each slot's transport handles and its
+// abort flag. Transport operations of a slot are started with the device lock held, so an
+// abort (which removes the slot's token under the same lock) either sees the operation
+// pending or finds the abort flag set before the next one starts. The scheduler library
+// never calls back from inside a start or a removal, so holding the lock there is safe.
+#include "operation.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/log.h"
+
+namespace {
+
+void ClearSlot(OperationSlot *slot) {
+  slot->kind = 0;
+  slot->sub_state = 0;
+  slot->reply_count = 0;
+  slot->net_request = nullptr;
+  free(slot->extra_buffer);
+  slot->extra_buffer = nullptr;
+  free(slot->args);
+  slot->args = nullptr;
+  memset(&slot->token, 0, sizeof(slot->token));
+  slot->http = nullptr;
+  slot->ftp_data = nullptr;
+  slot->async = 0;
+  slot->read_body = 0;
+  slot->final_status.store(0);
+  slot->abort_requested = 0;
+}
+
+OperationSlot *TakeSlot(KavrelDevice *device, OperationSlot *slot, char *buffer,
+                        uint32_t capacity) {
+  if (slot->in_use) return nullptr;
+  slot->in_use = 1;
+  ClearSlot(slot);
+  slot->reply_buffer = buffer;
+  slot->reply_capacity = capacity;
+  slot->reply_buffer[0] = '\0';
+  (void)device;
+  return slot;
+}
+
+// Releases the slot's transport handles; the device lock must be held.
+void ReleaseHandlesLocked(OperationSlot *slot) {
+  if (slot->http) COMMON_TI_Release(&slot->http);
+  if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+}
+
+// Stores a completion: on the worker's queue for an asynchronous slot, else wakes the
+// waiting caller. Runs on a scheduler thread.
+void StoreCompletion(OperationSlot *slot, uint32_t status) {
+  KavrelDevice *device = slot->device;
+  if (status != 0) {
+    OsLockEnter(device->lock);
+    if (slot->http) COMMON_TI_Release(&slot->http);
+    OsLockLeave(device->lock);
+  }
+  slot->final_status.store(status);
+  if (!slot->async) {
+    OsEventSet(slot->done);
+    return;
+  }
+  EventNode *node = &slot->node;
+  node->device = device;
+  node->event = status;
+  node->slot = slot;
+  node->embedded = 1;
+  node->transport = &slot->token;
+  Context_Enqueue(device->context, node);
+}
+
+KavrelDevice *LiveDevice(OperationSlot *slot) {
+  if (!slot || !slot->device || slot->device->closing.load()) return nullptr;
+  return slot->device;
+}
+
+void TESSUM_CALL HttpCompletion(TessumToken *token) {
+  OperationSlot *slot = static_cast<OperationSlot *>(token->context);
+  if (!LiveDevice(slot)) return;
+  StoreCompletion(slot, token->status);
+}
+
+void TESSUM_CALL ReadCompletion(TessumToken *token) {
+  OperationSlot *slot = static_cast<OperationSlot *>(token->context);
+  if (!LiveDevice(slot)) return;
+  uint32_t status = token->status;
+  if (status == 0) {
+    slot->reply_count += static_cast<uint32_t>(token->value);
+    if (slot->reply_capacity - slot->reply_count <= 1) status = KAVREL_S_BUFFER_FULL;
+  }
+  StoreCompletion(slot, status);
+}
+
+uint32_t StartRequest(KavrelDevice *device, const char *path, int post, OperationSlot *slot) {
+  TessumHttpRequest storage{};
+  TessumHttpRequest *request = &storage;
+  bool proxy = device->proxy_address && device->proxy_address[0];
+  uint32_t rc = SMO_HttpRequest_SetConn(&request->conn, proxy ? 1 : 0,
+                                        proxy ? device->proxy_address : "", device->proxy_port,
+                                        device->address, static_cast<uint32_t>(device->http_port));
+  if (rc == 0) {
+    const char *query = post ? strchr(path, '?') : nullptr;
+    size_t path_length = query ? static_cast<size_t>(query - path) : strlen(path);
+    if (path_length >= sizeof(request->path)) path_length = sizeof(request->path) - 1;
+    memcpy(request->path, path, path_length);
+    request->method = post ? TESSUM_HTTP_POST : TESSUM_HTTP_GET;
+    request->body = query ? query + 1 : nullptr;
+    request->body_length = query ? static_cast<uint32_t>(strlen(query + 1)) : 0;
+    Device_CopyString(request->user, sizeof(request->user), device->user);
+    Device_CopyString(request->password, sizeof(request->password), device->password);
+    if (proxy) {
+      Device_CopyString(request->proxy_user, sizeof(request->proxy_user), device->proxy_user);
+      Device_CopyString(request->proxy_password, sizeof(request->proxy_password),
+                        device->proxy_password);
+    }
+    request->timeout_ms = device->timeout_ms;
+    slot->token.timeout_ms = device->timeout_ms;
+    STATOKEN_TouchToken(&slot->token);
+    OsLockEnter(device->lock);
+    rc = slot->abort_requested ? KAVREL_T_WITHDRAWN
+                               : SMO_HttpRequest_InitEx(device->agent, &slot->token, HttpCompletion,
+                                                        slot, request, &slot->http, 0);
+    OsLockLeave(device->lock);
+  }
+  return rc;
+}
+
+// Waits for the body piece by piece until the end, a full buffer, a failure or an abort.
+uint32_t ReadBodySync(KavrelDevice *, OperationSlot *slot) {
+  uint32_t status = 0;
+  while (status == 0) {
+    uint32_t rc = Operation_StartRead(slot);
+    if (rc != 0) return rc;
+    OsWait(slot->done, OS_WAIT_FOREVER);
+    status = slot->final_status.load();
+  }
+  return status;
+}
+
+}  // namespace
+
+uint32_t Operation_StartRead(OperationSlot *slot) {
+  KavrelDevice *device = slot->device;
+  OsLockEnter(device->lock);
+  uint32_t room = slot->reply_capacity - slot->reply_count - 1;
+  uint32_t rc;
+  if (slot->abort_requested) {
+    rc = KAVREL_T_WITHDRAWN;
+  } else if (room == 0) {
+    rc = KAVREL_S_BUFFER_FULL;
+  } else if (!slot->http) {
+    rc = KAVREL_T_E_HTTP;
+  } else {
+    STATOKEN_TouchToken(&slot->token);
+    rc = COMMON_TI_ReadData(slot->http, &slot->token, ReadCompletion, slot, room,
+                            slot->reply_buffer + slot->reply_count, 1);
+  }
+  OsLockLeave(device->lock);
+  return rc;
+}
+
+OperationSlot *TakeOperationSlot(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  OperationSlot *taken = nullptr;
+  for (OperationSlot &slot : device->slots) {
+    taken = TakeSlot(device, &slot, slot.inline_buffer, KAVREL_SLOT_BUFFER - 1);
+    if (taken) break;
+  }
+  OsLockLeave(device->lock);
+  return taken;
+}
+
+OperationSlot *TakeExclusiveSlot(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  OperationSlot *taken = TakeSlot(device, &device->exclusive, device->exclusive_buffer,
+                                  KAVREL_EXCLUSIVE_BUFFER - 1);
+  OsLockLeave(device->lock);
+  return taken;
+}
+
+void ReleaseOperationSlot(OperationSlot *slot) {
+  KavrelDevice *device = slot->device;
+  OsLockEnter(device->lock);
+  ReleaseHandlesLocked(slot);
+  ClearSlot(slot);
+  if (slot != &device->exclusive) {
+    slot->reply_buffer = slot->inline_buffer;
+    slot->reply_capacity = KAVREL_SLOT_BUFFER - 1;
+  }
+  slot->in_use = 0;
+  OsLockLeave(device->lock);
+}
+
+void Operation_UseBuffer(OperationSlot *slot, char *buffer, uint32_t capacity) {
+  slot->reply_buffer = buffer;
+  slot->reply_capacity = capacity;
+  slot->reply_count = 0;
+}
+
+uint32_t Operation_Code(uint32_t kind) {
+  static const uint32_t kCodes[] = {0,   100, 101, 102, 107, 108, 103,
+                                    104, 106, 105, 112, 109, 109, 110};
+  return kind < sizeof(kCodes) / sizeof(kCodes[0]) && kind != 0 ? kCodes[kind] : 100;
+}
+
+bool Operation_RequestIsSafe(const char *text, size_t limit) {
+  if (!text) return false;
+  size_t n = 0;
+  for (; text[n]; ++n) {
+    unsigned char c = static_cast<unsigned char>(text[n]);
+    if (c <= ' ' || c == 0x7F || n + 1 >= limit) return false;
+  }
+  return true;
+}
+
+uint32_t Operation_Begin(DeviceHandle device, int32_t max_level, int32_t async_flag,
+                         uint32_t kind, OperationSlot **out) {
+  uint32_t rc = Device_Check(device, max_level);
+  if (rc != KAVREL_OK) return rc;
+  if (device->deleting.load()) {
+    KV_FAIL("Handle not used\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  OperationSlot *slot = TakeOperationSlot(device);
+  if (!slot) {
+    KV_FAIL("Too many async\n");
+    return KAVREL_E_BUSY;
+  }
+  slot->async = (async_flag && device->callback) ? 1 : 0;
+  slot->kind = kind;
+  slot->sub_state = SUB_STATE_REQUEST;
+  *out = slot;
+  return KAVREL_OK;
+}
+
+uint32_t HttpCommandToServer(KavrelDevice *device, const char *path, int async, int read_body,
+                             int post, OperationSlot *slot) {
+  slot->read_body = read_body ? 1 : 0;
+  slot->async = async ? 1 : 0;
+  slot->final_status.store(0);
+  if (async) return StartRequest(device, path, post, slot);
+
+  if (OsEventCreate(&slot->done, 0) != 0) return KAVREL_E_PLATFORM;
+  uint32_t status = StartRequest(device, path, post, slot);
+  if (status == 0) {
+    OsWait(slot->done, OS_WAIT_FOREVER);
+    status = slot->final_status.load();
+  }
+  if (status == 0 && read_body) status = ReadBodySync(device, slot);
+  OsEventClose(&slot->done);
+  slot->reply_buffer[slot->reply_count] = '\0';
+  OsLockEnter(device->lock);
+  ReleaseHandlesLocked(slot);
+  OsLockLeave(device->lock);
+  return status == KAVREL_T_CLOSED ? KAVREL_OK : status;
+}
+
+uint32_t Operation_Submit(OperationSlot *slot, const char *path, int read_body, int post) {
+  KavrelDevice *device = slot->device;
+  int async = slot->async;
+  uint32_t rc = HttpCommandToServer(device, path, async, read_body, post, slot);
+  if (async && rc == 0) return 0;
+  ReleaseOperationSlot(slot);
+  if (rc != 0 && rc != KAVREL_S_BUFFER_FULL) {
+    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", path, rc);
+  }
+  return rc;
+}
+
+extern "C" KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortNetworkOper(DeviceHandle device) {
+  if (!device) {
+    KV_FAIL("Handle NULL\n");
+    return KAVREL_E_HANDLE;
+  }
+  if (!device->in_use.load()) {
+    KV_FAIL("Handle not used\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  OperationSlot *all[KAVREL_SLOT_COUNT + 1];
+  all[0] = &device->exclusive;
+  for (int i = 0; i < KAVREL_SLOT_COUNT; ++i) all[i + 1] = &device->slots[i];
+  for (OperationSlot *slot : all) {
+    OsLockEnter(device->lock);
+    if (slot->in_use) {
+      slot->abort_requested = 1;
+      if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
+    }
+    OsLockLeave(device->lock);
+  }
+  for (int i = 0; i <= KAVREL_SLOT_COUNT; ++i) {
+    OperationSlot *slot = all[i];
+    OsLockEnter(device->lock);
+    NetClientRequestHandle request = slot->in_use ? slot->net_request : nullptr;
+    OsLockLeave(device->lock);
+    if (!request) continue;
+    if (i == 0) {
+      KV_LOG(KAVREL_LOG_FTP, "Try to abort netclient handle %p of (%p)\n",
+             static_cast<void *>(request), static_cast<void *>(device));
+    } else {
+      KV_LOG(KAVREL_LOG_FTP, "Try to abort netclient handle %p of (%p) async %d\n",
+             static_cast<void *>(request), static_cast<void *>(device), i - 1);
+    }
+    NetClient_Abort(request);
+  }
+  return KAVREL_OK;
+}
