@@ -25,18 +25,28 @@ function(kavrel_warnings target)
   target_compile_options(${target} PRIVATE ${KAVREL_WARNINGS})
 endfunction()
 
-# kavrel_export_only(target prefix mapfile deffile): a shared library that exports only
-# the symbols its version script (ELF) or .def file (Windows) names. Hidden visibility alone
-# still leaks the C++ runtime's template instantiations, so the linker decides.
-function(kavrel_export_only target mapfile deffile)
+# kavrel_export_only(target mapfile [deffile]): a shared library that exports only the
+# symbols its version script (ELF) names, or on Windows its .def file (when given) or its
+# dllexport declarations. Hidden visibility alone still leaks the C++ runtime's template
+# instantiations on ELF, so the linker decides.
+function(kavrel_export_only target mapfile)
+  set(deffile "${ARGN}")
   set_target_properties(${target} PROPERTIES C_VISIBILITY_PRESET hidden
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   if(WIN32)
-    target_sources(${target} PRIVATE ${deffile})
+    if(deffile)
+      target_sources(${target} PRIVATE ${deffile})
+    endif()
     set_target_properties(${target} PROPERTIES PREFIX "")
-    target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++)
+    # Self-contained DLLs: the C++ runtime and winpthread linked in, system DLLs imported.
+    target_link_options(${target} PRIVATE -static)
   else()
-    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile} -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile})
+    # Sanitizer runtimes are linked into executables only, so shared libraries built with
+    # them have undefined references by design.
+    if(NOT KAVREL_SANITIZE)
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${mapfile})
   endif()
 endfunction()

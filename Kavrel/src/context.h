@@ -1,0 +1,46 @@
+// The library context: the device table, the queue through which asynchronous completions
+// reach the worker thread, and the worker thread itself.
+#pragma once
+
+#include <stdint.h>
+
+#include "kavrel.h"
+#include "platform/os.h"
+
+struct KavrelDevice;
+struct OperationSlot;
+
+// One queued completion. The producer (a transport thread) allocates it, the worker frees it
+// after handling.
+struct EventNode {
+  KavrelDevice *device;
+  uint32_t event;  // the network client's event code, or the transport's
+  OperationSlot *slot;
+  EventNode *next;
+  EventNode *prev;
+};
+
+// Handles one node on the worker thread; the worker frees the node afterwards.
+typedef void (*EventNodeHandler)(struct KavrelContext *context, EventNode *node);
+
+// Lock order: the queue lock and a device lock are never held together, and neither is held
+// while calling the host, a transport, or waiting.
+struct KavrelContext {
+  uint32_t max_devices;
+  KavrelDevice *devices;  // max_devices records, never moved: handles point into it
+  OsLock queue_lock;      // guards the queue and taking/freeing device records
+  OsThread *worker;
+  OsEvent stop_event;
+  EventNode queue;  // sentinel: queue.next is the head, queue.prev the tail
+  EventNodeHandler handler;
+};
+
+// Appends a node under the queue lock (any thread).
+void Context_Enqueue(KavrelContext *context, EventNode *node);
+// Takes the head node off the queue, or NULL.
+EventNode *Context_Dequeue(KavrelContext *context);
+// The node handler of the completion path.
+void Context_SetHandler(KavrelContext *context, EventNodeHandler handler);
+
+// The worker's poll interval: at most one node is handled per interval.
+#define KAVREL_WORKER_POLL_MS 16u

@@ -1,0 +1,90 @@
+// The device record: one per device of a context's table. A DeviceHandle points at one.
+#pragma once
+
+#include <stdint.h>
+
+#include <atomic>
+
+#include "kavrel.h"
+#include "platform/os.h"
+
+struct KavrelContext;
+struct KavrelDevice;
+
+#define KAVREL_SLOT_COUNT 10
+#define KAVREL_SLOT_BUFFER 1024
+#define KAVREL_EXCLUSIVE_BUFFER 20480
+#define KAVREL_STRING 256
+#define KAVREL_PATH 260
+
+// One operation in flight on a device. A slot belongs to the calling thread during a
+// synchronous operation, and to the completion path from a successful asynchronous start
+// until it is given back just before the host is called.
+struct OperationSlot {
+  KavrelDevice *device;
+  uint32_t kind;  // 0 when free
+  uint32_t sub_state;
+  char inline_buffer[KAVREL_SLOT_BUFFER];
+  void *extra_buffer;
+  uint32_t reply_count;
+  char *reply_buffer;
+  uint32_t reply_capacity;  // 1023 inline, 20479 for the exclusive slot
+  void *net_request;
+  uint32_t in_use;
+  void *args;
+};
+
+struct KavrelDevice {
+  char config_path[KAVREL_PATH];
+  void *net_client;
+  OperationSlot slots[KAVREL_SLOT_COUNT];
+  OsLock lock;  // over the slots and the transport handles they hold
+  OperationSlot exclusive;
+  char exclusive_buffer[KAVREL_EXCLUSIVE_BUFFER];
+  char address[KAVREL_STRING];
+  char user[KAVREL_STRING];
+  char password[KAVREL_STRING];
+  char server_type[KAVREL_STRING];
+  int32_t http_port;
+  uint32_t ftp_port;
+  int32_t property_level;
+  uint32_t extra;
+  KavrelCallback callback;
+  void *callback_context;
+  uint32_t timeout_ms;
+  std::atomic<uint32_t> closing;
+  std::atomic<uint32_t> upgrade_abort;
+  KavrelContext *context;
+  std::atomic<uint32_t> in_use;
+  std::atomic<uint32_t> deleting;
+  char device_model[KAVREL_STRING];
+  void *upgrade_callback;
+  void *upgrade_context;
+  uint32_t upgrade_flag;  // 1 at initialisation
+  uint32_t upgrade_running;
+  const char *model_name;  // server_type or device_model, as the model lookup chose
+  uint32_t option_a;
+  uint32_t option_b;
+  void *agent;
+  const char *proxy_address;
+  const char *proxy_user;
+  const char *proxy_password;
+  uint16_t proxy_port;
+  char directory[KAVREL_STRING];  // private temporary directory of this device
+};
+
+// Property levels: 0 full configuration, 1 model by server type, 2 HTTP only.
+#define KAVREL_LEVEL_CONFIG 0
+#define KAVREL_LEVEL_MODEL 1
+#define KAVREL_LEVEL_HTTP 2
+#define KAVREL_LEVEL_ANY 9999  // the generic HTTP operations check no level
+
+// The checks that begin every exported function taking a DeviceHandle, in their order: NULL
+// handle (0x80000001), record not in use (0x80000003), property level above `max_level`
+// (0x80060305). Each refusal is logged. 0 when the device may be used.
+uint32_t Device_Check(DeviceHandle device, int32_t max_level);
+
+// Once per record, by Kavrel_InitialEx, on zero-filled memory. 0, or a result code.
+uint32_t Device_Init(KavrelDevice *device, KavrelContext *context);
+// Once per record, by Kavrel_Release, whether in use or not.
+void Device_Free(KavrelDevice *device);

@@ -1,0 +1,28 @@
+// Log records handed to the host's logger (Kavrel_LogInit). Logging never fails and never
+// changes a result: without a logger, or without the entries a record needs, a call does
+// nothing.
+#pragma once
+
+#include <stdint.h>
+
+#include "kavrel.h"
+
+#if defined(__GNUC__)
+#define KAVREL_PRINTF_(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#else
+#define KAVREL_PRINTF_(fmt_index, first_arg)
+#endif
+
+// A located record: the host's entry 13 receives the call site's file and line.
+void Log_Located(uint32_t code, const char *file, uint32_t line, const char *format, ...)
+    KAVREL_PRINTF_(4, 5);
+// A plain record (entry 12), used only for the version message.
+void Log_Plain(uint32_t code, const char *format, ...) KAVREL_PRINTF_(2, 3);
+
+// Installs the host's table (NULL: logging off) for every context of the process.
+void Log_Install(const KavrelLogger *logger);
+// The logger installed last, or NULL.
+const KavrelLogger *Log_Current(void);
+
+#define KV_LOG(code, ...) Log_Located((code), __FILE__, (uint32_t)__LINE__, __VA_ARGS__)
+#define KV_FAIL(...) KV_LOG(KAVREL_LOG_FAILURE, __VA_ARGS__)
