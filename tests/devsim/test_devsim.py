@@ -134,8 +134,9 @@ def split_reply(data):
     return status, headers, body
 
 
-def digest_get(device, path, password=None, algorithm=None):
-    """A Digest exchange: the challenge, then the answer (qop=auth)."""
+def digest_get(device, path, password=None, algorithm=None, signed_uri=None):
+    """A Digest exchange: the challenge, then the answer (qop=auth). `signed_uri` is the URI
+    the client signs when it differs from the path (a client behind a proxy)."""
     status, headers, _ = split_reply(raw_http(device["http"],
                                               f"GET {path} HTTP/1.0\r\n\r\n".encode())[0])
     assert status == 401
@@ -151,10 +152,11 @@ def digest_get(device, path, password=None, algorithm=None):
     password = device["password"] if password is None else password
     cnonce, nc = secrets.token_hex(8), "00000001"
     ha1 = hx(f"{device['user']}:{params['realm']}:{password}")
-    ha2 = hx(f"GET:{path}")
+    signed_uri = signed_uri or path
+    ha2 = hx(f"GET:{signed_uri}")
     response = hx(f"{ha1}:{params['nonce']}:{nc}:{cnonce}:auth:{ha2}")
     auth = (f'Digest username="{device["user"]}", realm="{params["realm"]}", '
-            f'nonce="{params["nonce"]}", uri="{path}", algorithm={algorithm}, qop=auth, '
+            f'nonce="{params["nonce"]}", uri="{signed_uri}", algorithm={algorithm}, qop=auth, '
             f'nc={nc}, cnonce="{cnonce}", response="{response}", opaque="{params["opaque"]}"')
     data, _ = raw_http(device["http"],
                        f"GET {path} HTTP/1.0\r\nAuthorization: {auth}\r\n\r\n".encode())
@@ -206,6 +208,11 @@ class DevsimTest(unittest.TestCase):
                 self.assertEqual(status, 401)
                 # Digest only: correct credentials sent as Basic are refused.
                 self.assertEqual(basic_get(d, "/cgi-bin/sysinfo.cgi")[0], 401)
+        # Through a proxy the client signs the absolute URI; another path is refused.
+        sha = self.dev["sha"]
+        absolute = f"http://127.0.0.1:{sha['http']}/cgi-bin/sysinfo.cgi"
+        self.assertEqual(digest_get(sha, "/cgi-bin/sysinfo.cgi", signed_uri=absolute)[0][0], 200)
+        self.assertEqual(digest_get(sha, "/cgi-bin/sysinfo.cgi", signed_uri="/other")[0][0], 401)
         # An answer computed with the other algorithm is refused.
         (status, _, _), _ = digest_get(self.dev["sha"], "/", algorithm="MD5")
         self.assertEqual(status, 401)
