@@ -8,8 +8,7 @@
 #include "operation.h"
 #include "platform/log.h"
 
-// The model lookup by server type (mode 0) or by model name (mode 1).
-int32_t ModelCatalog_ResolveDevice(KavrelDevice *device, int32_t mode);
+#include "catalog/model_catalog.h"
 
 static void Slot_Init(OperationSlot *slot, KavrelDevice *device, char *buffer, uint32_t capacity) {
   slot->device = device;
@@ -159,6 +158,22 @@ static KavrelDevice *Device_TakeFree(KavrelContext *context) {
   return nullptr;
 }
 
+// The catalogue's view of the record: where the model lookup reads and writes.
+static int32_t Device_ResolveModel(KavrelDevice *device, int mode) {
+  CatalogDevice view{};
+  view.param = &device->param;
+  view.model_name = device->device_model;
+  view.server_type = device->server_type;
+  view.series_name = &device->model_name;
+  view.conn.host = device->address;
+  view.conn.port = static_cast<uint32_t>(device->http_port);
+  view.conn.user = device->user;
+  view.conn.password = device->password;
+  view.conn.proxy_host = device->proxy_address;
+  view.conn.timeout_ms = device->timeout_ms;
+  return ModelCatalog_ResolveDevice(&view, mode);
+}
+
 static void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property) {
   Device_CopyString(device->address, sizeof(device->address), property->address);
   Device_CopyString(device->user, sizeof(device->user), property->user);
@@ -258,7 +273,7 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDevicePropertyLite(DeviceHandle dev
   if (rc != KAVREL_OK) return rc;
   Device_CopyProperty(device, property);
   device->property_level = KAVREL_LEVEL_MODEL;
-  int32_t resolved = ModelCatalog_ResolveDevice(device, 0);
+  int32_t resolved = Device_ResolveModel(device, CATALOG_BY_SERVER_TYPE);
   if (resolved == 0) return KAVREL_OK;
   KV_FAIL("unknown server: %s\n", device->server_type);
   return resolved < 0 ? KAVREL_E_UNKNOWN_DEVICE : static_cast<uint32_t>(resolved);
