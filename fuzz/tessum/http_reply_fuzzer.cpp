@@ -1,0 +1,28 @@
+// Feeds arbitrary bytes to the reply parser the way a request sees them: the head in
+// pieces as they arrive, then every challenge it carries.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "http_parse.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  using namespace tessum::http;
+  std::string_view bytes(reinterpret_cast<const char *>(data), size);
+  // A split point taken from the input checks that a partial head never completes early.
+  size_t split = size > 0 ? data[0] % (size + 1) : 0;
+  ResponseHead head;
+  HeadResult partial = ParseResponseHead(bytes.substr(0, split), &head);
+  HeadResult whole = ParseResponseHead(bytes, &head);
+  if (partial == HeadResult::Complete && whole != HeadResult::Complete) __builtin_trap();
+  if (whole == HeadResult::Complete) {
+    if (head.head_length > size || head.head_length > kMaxHead) __builtin_trap();
+    if (head.status < 100 || head.status > 599) __builtin_trap();
+    DigestChallenge digest;
+    PickDigest(head.www_authenticate, &digest);
+    PickDigest(head.proxy_authenticate, &digest);
+  }
+  std::vector<Challenge> challenges;
+  ParseChallenges(bytes, &challenges);
+  return 0;
+}
