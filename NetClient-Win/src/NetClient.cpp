@@ -1,0 +1,502 @@
+// The network client's C functions: contexts, request slots, the descriptor, connect,
+// abort and close, the FTP operations, the proxy and the version check.
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+#include <chrono>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "NetClientInternal.h"
+#include "NetFtpClient.h"
+
+namespace {
+
+const int32_t kSlotCount = 10;
+const uint32_t kDefaultTimeoutMs = 30000;
+
+std::atomic<const void *> g_logger{nullptr};
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool InUse(CNetClientRequest *request) {
+  if (request == nullptr) return false;
+  NcLock lock(request->m_Lock);
+  return request->m_bInUse != 0;
+}
+
+// The slot's FTP connection object, or NULL when the slot cannot run an FTP operation
+// (not in use, not FTP, never connected, or its connection closed by an abort).
+std::shared_ptr<CNetFtpClient> FtpOf(CNetClientRequest *request) {
+  if (request == nullptr) return nullptr;
+  NcLock lock(request->m_Lock);
+  if (!request->m_bInUse || request->m_dwType != NETCLIENT_TYPE_FTP || !request->m_pConnection) {
+    return nullptr;
+  }
+  auto ftp = std::static_pointer_cast<CNetFtpClient>(request->m_pConnection);
+  return ftp->IsConnected() ? ftp : nullptr;
+}
+
+bool IsHttpType(uint32_t type) {
+  return type == NETCLIENT_TYPE_HTTP_GET || type == NETCLIENT_TYPE_HTTP_POST ||
+         type == NETCLIENT_TYPE_HTTPS_GET || type == NETCLIENT_TYPE_HTTPS_POST;
+}
+
+void WaitWhileSettingUp(CNetClientRequest *request) {
+  while (request->m_dwConnectPhase == 1) SleepMs(16);
+}
+
+// Takes the connection object off the slot (or leaves it, keep_object), marked aborted so
+// that a caller waiting in it returns and nothing more is reported, and closes it.
+void Internal_Disconnect(CNetClientRequest *request, uint32_t abort, bool keep_object) {
+  {
+    NcLock lock(request->m_Lock);
+    request->m_bAbort = abort;
+  }
+  if (abort) WaitWhileSettingUp(request);
+  std::shared_ptr<CNetClientBase> conn;
+  {
+    NcLock lock(request->m_Lock);
+    conn = request->m_pConnection;
+    if (!keep_object) request->m_pConnection.reset();
+    if (conn) {
+      conn->MarkAborted();
+      conn->CloseConnect();
+    }
+  }
+}
+
+uint32_t ConnectFtp(CNetClientRequest *request, uint32_t synchronous) {
+  std::shared_ptr<CNetFtpClient> ftp;
+  {
+    NcLock lock(request->m_Lock);
+    if (request->m_bAbort) return NETCLIENT_E_ABORTING;
+    if (request->m_pConnection) {
+      // A second connect replaces the first connection.
+      request->m_pConnection->MarkAborted();
+      request->m_pConnection->CloseConnect();
+      request->m_pConnection.reset();
+    }
+    request->m_dwConnectPhase = 1;
+    ftp = std::shared_ptr<CNetFtpClient>(new (std::nothrow) CNetFtpClient);
+    if (!ftp) {
+      request->m_dwConnectPhase = 0;
+      return NETCLIENT_E_NOMEM;
+    }
+    ftp->Attach(request, request->m_pOwner->m_hInternet, request->m_dwTimeout);
+    request->m_pConnection = ftp;
+  }
+  uint32_t r = ftp->Connect(request->m_szHost, request->m_szUser, request->m_szPassword,
+                            request->m_dwPort, synchronous);
+  if (r == 0) return 0;
+  NcLock lock(request->m_Lock);
+  request->m_dwConnectPhase = 0;
+  if (request->m_pConnection == ftp) request->m_pConnection.reset();
+  ftp->MarkAborted();
+  ftp->CloseConnect();
+  return r;
+}
+
+// Builds "http://host:port" from the caller's address; the ':' test looks past the scheme.
+std::string ProxyAddress(const char *address, uint32_t port) {
+  bool has_scheme = strncasecmp(address, "http://", 7) == 0;
+  std::string built = has_scheme ? address : std::string("http://") + address;
+  const char *authority = has_scheme ? address + 7 : address;
+  if (strchr(authority, ':') == nullptr) built += ":" + std::to_string(port);
+  return built;
+}
+
+void CopyProxyCredentials(char (&user)[256], char (&password)[256], const NetClientProxyInfo *p) {
+  if (p->user != nullptr && p->user[0] != '\0') NcCopy(user, sizeof user, p->user);
+  if (p->password != nullptr && p->password[0] != '\0') NcCopy(password, sizeof password, p->password);
+}
+
+}  // namespace
+
+// ---- Shared helpers ----------------------------------------------------------------------
+
+void NcCopy(char *dst, size_t size, const char *src) {
+  if (size == 0) return;
+  if (src == nullptr) src = "";
+  size_t n = strnlen(src, size - 1);
+  memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+void CNetClientRequest::Reset() {
+  m_dwTimeout = 5000;
+  m_dwType = 0;
+  m_szHost[0] = m_szUser[0] = m_szPassword[0] = m_szPath[0] = m_szExtra[0] = '\0';
+  m_dwPort = 0;
+  m_bInUse = 0;
+  m_pContext = nullptr;
+  m_bSkipCredentials = 0;
+  m_bAbort = 0;
+  m_pConnection.reset();
+  m_pContentLength = nullptr;
+  m_pCallback = nullptr;
+  m_hParentWnd = nullptr;
+  m_dwConnectPhase = 0;
+  m_dwSendSeconds = m_dwSendMillis = 0;
+  m_szProxyUser[0] = m_szProxyPassword[0] = '\0';
+}
+
+CNetClientHolder::CNetClientHolder(int32_t slots)
+    : m_nSlots(slots), m_pSlots(new CNetClientRequest[slots]) {}
+
+CNetClientHolder::~CNetClientHolder() {
+  delete[] m_pSlots;
+  free(m_pszProxy);
+}
+
+void CALLBACK NetClient_StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
+                                       LPVOID info, DWORD length) {
+  auto *request = reinterpret_cast<CNetClientRequest *>(context);
+  if (request == nullptr) return;
+  std::shared_ptr<CNetClientBase> conn;
+  {
+    NcLock lock(request->m_Lock);
+    conn = request->m_pConnection;
+  }
+  if (!conn) return;
+  try {
+    conn->OnStatus(handle, status, info, length);
+  } catch (...) {
+    // Nothing may unwind into the service's thread.
+  }
+}
+
+// ---- Contexts ------------------------------------------------------------------------------
+
+extern "C" {
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CheckVersion(uint32_t version) {
+  return (version & 0xFFFFFFu) == 5u ? 0 : NETCLIENT_E_VERSION;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_GetVersion(uint8_t *v1, uint8_t *v2,
+                                                              uint8_t *v3, uint8_t *v4) {
+  if (v1 != nullptr) *v1 = 5;
+  if (v2 != nullptr) *v2 = 0;
+  if (v3 != nullptr) *v3 = 0;
+  if (v4 != nullptr) *v4 = 2;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_SetLogger(const void *logger) {
+  g_logger = logger;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_InitializeWithProxy(NetClientHandle *out,
+                                                                       const char *proxy,
+                                                                       const char *bypass,
+                                                                       uint32_t version) {
+  if (out == nullptr) return NETCLIENT_E_INVALIDARG;
+  *out = nullptr;
+  DWORD connections = 100;
+  InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections,
+                     sizeof connections);
+  InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections,
+                     sizeof connections);
+  uint32_t r = NetClient_CheckVersion(version);
+  if (r != 0) return r;
+  CNetClientHolder *holder = new (std::nothrow) CNetClientHolder(kSlotCount);
+  if (holder == nullptr) return NETCLIENT_E_NOMEM;
+  bool with_proxy = proxy != nullptr && proxy[0] != '\0';
+  holder->m_hInternet =
+      with_proxy ? InternetOpenA("asynchttp", INTERNET_OPEN_TYPE_PROXY, proxy,
+                                 bypass != nullptr ? bypass : "", INTERNET_FLAG_ASYNC)
+                 : InternetOpenA("asynchttp", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr,
+                                 INTERNET_FLAG_ASYNC);
+  if (holder->m_hInternet == nullptr) {
+    delete holder;
+    return NETCLIENT_E_OPEN;
+  }
+  if (with_proxy) {
+    holder->m_pszProxy = strdup(proxy);
+    holder->m_dwProxyLen = static_cast<uint32_t>(strlen(proxy) + 1);
+  }
+  InternetSetStatusCallback(holder->m_hInternet, NetClient_StatusCallback);
+  *out = holder;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Initialize(NetClientHandle *out,
+                                                              uint32_t version) {
+  return NetClient_InitializeWithProxy(out, nullptr, nullptr, version);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Release(NetClientHandle *handle) {
+  if (handle == nullptr || *handle == nullptr) return NETCLIENT_E_HANDLE;
+  CNetClientHolder *holder = *handle;
+  for (int32_t i = 0; i < holder->m_nSlots; ++i) NetClient_CloseRequest(&holder->m_pSlots[i]);
+  // Once the callback is removed no notification runs any more, so the slots may go.
+  InternetSetStatusCallback(holder->m_hInternet, nullptr);
+  SleepMs(100);
+  InternetCloseHandle(holder->m_hInternet);
+  delete holder;
+  *handle = nullptr;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_SetProxy(NetClientHandle context,
+                                                            uint32_t reserved,
+                                                            const NetClientProxyInfo *proxy) {
+  if (context == nullptr) return NETCLIENT_E_HANDLE;
+  if (reserved != 0 || proxy == nullptr || proxy->address == nullptr) return NETCLIENT_E_INVALIDARG;
+  std::string address = ProxyAddress(proxy->address, proxy->port);
+  std::lock_guard<std::mutex> lock(context->m_Lock);
+  if (context->m_pszProxy == nullptr || address != context->m_pszProxy) {
+    INTERNET_PROXY_INFO info = {INTERNET_OPEN_TYPE_PROXY, address.c_str(),
+                                proxy->bypass != nullptr ? proxy->bypass : ""};
+    if (!InternetSetOptionA(context->m_hInternet, INTERNET_OPTION_PROXY, &info, sizeof info)) {
+      char text[64];
+      snprintf(text, sizeof text, "InternetSetOption proxy info fail: %x\n",
+               static_cast<unsigned>(GetLastError()));
+      OutputDebugStringA(text);
+      return NETCLIENT_E_PLATFORM;
+    }
+    char *copy = strdup(address.c_str());
+    if (copy == nullptr) return NETCLIENT_E_NOMEM;
+    free(context->m_pszProxy);
+    context->m_pszProxy = copy;
+    context->m_dwProxyLen = static_cast<uint32_t>(address.size() + 1);
+  }
+  CopyProxyCredentials(context->m_szProxyUser, context->m_szProxyPassword, proxy);
+  return 0;
+}
+
+// ---- Request slots ---------------------------------------------------------------------
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_OpenRequest(NetClientHandle context,
+                                                               NetClientRequestHandle *out) {
+  if (context == nullptr) return NETCLIENT_E_HANDLE;
+  if (out == nullptr) return NETCLIENT_E_INVALIDARG;
+  std::lock_guard<std::mutex> lock(context->m_Lock);
+  if (context->m_nInUse >= context->m_nSlots) return NETCLIENT_E_NO_SLOT;
+  for (int32_t i = context->m_nSlots - 1; i >= 0; --i) {
+    CNetClientRequest *slot = &context->m_pSlots[i];
+    NcLock slot_lock(slot->m_Lock);
+    if (slot->m_bInUse) continue;
+    slot->m_bInUse = 1;
+    slot->m_pOwner = context;
+    slot->m_pConnection.reset();
+    if (context->m_pszProxy != nullptr && context->m_szProxyUser[0] != '\0') {
+      NcCopy(slot->m_szProxyUser, sizeof slot->m_szProxyUser, context->m_szProxyUser);
+      NcCopy(slot->m_szProxyPassword, sizeof slot->m_szProxyPassword, context->m_szProxyPassword);
+    }
+    ++context->m_nInUse;
+    *out = slot;
+    return 0;
+  }
+  return NETCLIENT_E_NO_SLOT;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CloseRequest(NetClientRequestHandle request) {
+  if (request == nullptr) return NETCLIENT_E_HANDLE;
+  if (!InUse(request)) return 0;
+  Internal_Disconnect(request, 1, false);
+  NcLock lock(request->m_Lock);
+  if (!request->m_bInUse) return 0;  // closed meanwhile by another thread
+  CNetClientHolder *owner = request->m_pOwner;
+  std::lock_guard<std::mutex> owner_lock(owner->m_Lock);
+  request->Reset();
+  request->m_pOwner = owner;
+  --owner->m_nInUse;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_SetRequestInfo(NetClientRequestHandle request,
+                                                                  const NetClientRequestInfo *info) {
+  if (!InUse(request)) return NETCLIENT_E_HANDLE;
+  if (info == nullptr) return NETCLIENT_E_INVALIDARG;
+  NcLock lock(request->m_Lock);
+  request->m_dwType = info->type;
+  request->m_pContext = info->context;
+  request->m_dwPort = info->port;
+  request->m_dwTimeout = info->timeout_ms != 0 ? info->timeout_ms : kDefaultTimeoutMs;
+  NcCopy(request->m_szHost, sizeof request->m_szHost, info->host);
+  NcCopy(request->m_szUser, sizeof request->m_szUser, info->user);
+  NcCopy(request->m_szPassword, sizeof request->m_szPassword, info->password);
+  NcCopy(request->m_szPath, sizeof request->m_szPath, info->path);
+  NcCopy(request->m_szExtra, sizeof request->m_szExtra, info->extra);
+  request->m_pCallback = info->callback;
+  request->m_pContentLength = info->content_length;
+  request->m_hParentWnd = info->parent_window;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_SetCallback(NetClientRequestHandle request,
+                                                               NetClientCallback callback,
+                                                               void *context) {
+  if (request == nullptr) return NETCLIENT_E_HANDLE;
+  NcLock lock(request->m_Lock);
+  request->m_pCallback = callback;
+  request->m_pContext = context;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_SetSkipCredentials(NetClientRequestHandle request,
+                                                                      uint32_t skip) {
+  if (!InUse(request)) return NETCLIENT_E_HANDLE;
+  NcLock lock(request->m_Lock);
+  request->m_bSkipCredentials = skip;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_GetCredentials(NetClientRequestHandle request,
+                                                                  char *user, char *password) {
+  if (!InUse(request)) return NETCLIENT_E_HANDLE;
+  NcLock lock(request->m_Lock);
+  if (user != nullptr) NcCopy(user, 256, request->m_szUser);
+  if (password != nullptr) NcCopy(password, 256, request->m_szPassword);
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Connect(NetClientRequestHandle request,
+                                                           uint32_t synchronous) {
+  if (!InUse(request)) return NETCLIENT_E_HANDLE;
+  uint32_t type;
+  {
+    NcLock lock(request->m_Lock);
+    type = request->m_dwType;
+  }
+  if (type == NETCLIENT_TYPE_FTP) return ConnectFtp(request, synchronous);
+  // The HTTP connection object (CNetHttpClient) is not part of this build.
+  if (IsHttpType(type)) return NETCLIENT_E_NOT_SUPPORTED;
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Disconnect(NetClientRequestHandle request) {
+  if (request == nullptr) return NETCLIENT_E_HANDLE;
+  Internal_Disconnect(request, 0, false);
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Abort(NetClientRequestHandle request) {
+  if (request == nullptr) return NETCLIENT_E_HANDLE;
+  Internal_Disconnect(request, 1, true);
+  // The abort is the one report of the cancelled operation: its own completion reports
+  // nothing, and a caller waiting in it returns 240.
+  NcLock lock(request->m_Lock);
+  if (request->m_pCallback != nullptr) {
+    request->m_pCallback(request, NETCLIENT_EV_ABORTED, request->m_pContext);
+  }
+  return 0;
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_ReadData(NetClientRequestHandle request,
+                                                            void *, uint32_t,
+                                                            uint32_t *bytes_read,
+                                                            uint32_t *read_status) {
+  if (bytes_read != nullptr) *bytes_read = 0;
+  if (read_status != nullptr) *read_status = 0;
+  if (!InUse(request)) return NETCLIENT_E_HANDLE;
+  NcLock lock(request->m_Lock);
+  return IsHttpType(request->m_dwType) ? NETCLIENT_E_NOT_SUPPORTED : NETCLIENT_E_HANDLE;
+}
+
+// ---- FTP operations ------------------------------------------------------------------------
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_PutFileWithProgress(
+    NetClientRequestHandle request, const char *local_path, const char *remote_path,
+    uint32_t mode, uint32_t synchronous, NetClientProgressCallback progress,
+    void *progress_context) {
+  auto ftp = FtpOf(request);
+  if (!ftp) return NETCLIENT_E_HANDLE;
+  return ftp->PutFile(local_path, remote_path, mode, synchronous, progress, progress_context);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_PutFile(NetClientRequestHandle request,
+                                                               const char *local_path,
+                                                               const char *remote_path,
+                                                               uint32_t mode, uint32_t synchronous) {
+  return NetClient_FTP_PutFileWithProgress(request, local_path, remote_path, mode, synchronous,
+                                           nullptr, nullptr);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_GetFile(NetClientRequestHandle request,
+                                                               const char *local_path,
+                                                               const char *remote_path,
+                                                               uint32_t mode, uint32_t synchronous) {
+  auto ftp = FtpOf(request);
+  if (!ftp) return NETCLIENT_E_HANDLE;
+  return ftp->GetFile(local_path, remote_path, mode, synchronous);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_DeleteFile(NetClientRequestHandle request,
+                                                                  const char *name,
+                                                                  uint32_t is_directory,
+                                                                  uint32_t synchronous) {
+  auto ftp = FtpOf(request);
+  if (!ftp) return NETCLIENT_E_HANDLE;
+  return ftp->Delete(name, is_directory, synchronous);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_FindFirstFile(NetClientRequestHandle request,
+                                                                     const char *pattern,
+                                                                     NetClientFindEntry *entry,
+                                                                     uint32_t synchronous) {
+  auto ftp = FtpOf(request);
+  if (!ftp) return NETCLIENT_E_HANDLE;
+  return ftp->FindFirstFile(pattern, entry, synchronous);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_FindNextFile(NetClientRequestHandle request,
+                                                                    NetClientFindEntry *entry,
+                                                                    uint32_t synchronous) {
+  auto ftp = FtpOf(request);
+  if (!ftp) return NETCLIENT_E_HANDLE;
+  return ftp->FindNextFile(entry, synchronous);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_CreateDir(NetClientRequestHandle request,
+                                                                 const char *path,
+                                                                 uint32_t create_parents,
+                                                                 uint32_t synchronous) {
+  auto ftp = FtpOf(request);
+  if (!ftp) return NETCLIENT_E_HANDLE;
+  return ftp->CreateDir(path, create_parents, synchronous);
+}
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_ChangeDir(NetClientRequestHandle request,
+                                                                 const char *path,
+                                                                 uint32_t synchronous) {
+  auto ftp = FtpOf(request);
+  if (!ftp) return NETCLIENT_E_HANDLE;
+  return ftp->ChangeDir(path, synchronous);
+}
+
+// ---- URLs ------------------------------------------------------------------------------------
+
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CrackUrl(const char *url,
+                                                            NetClientRequestInfo *info) {
+  if (url == nullptr || info == nullptr) return 0;
+  char host[256], user[256], password[256], path[1024], extra[2048];
+  URL_COMPONENTSA parts;
+  memset(&parts, 0, sizeof parts);
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = sizeof host;
+  parts.lpszUserName = user;
+  parts.dwUserNameLength = sizeof user;
+  parts.lpszPassword = password;
+  parts.dwPasswordLength = sizeof password;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = sizeof path;
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = sizeof extra;
+  if (!InternetCrackUrlA(url, 0, ICU_DECODE, &parts)) return 0;
+  NcCopy(info->host, sizeof info->host, host);
+  NcCopy(info->user, sizeof info->user, user);
+  NcCopy(info->password, sizeof info->password, password);
+  NcCopy(info->path, sizeof info->path, path);
+  NcCopy(info->extra, sizeof info->extra, extra);
+  info->port = parts.nPort;
+  return 0;
+}
+
+}  // extern "C"

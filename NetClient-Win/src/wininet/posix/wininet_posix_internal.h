@@ -1,0 +1,69 @@
+// Internals of the POSIX WinINet layer: the FTP wire (control replies, passive data
+// connections, listings) and the small helpers that wininet_posix.cpp builds its handles on.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "nc_wininet.h"
+
+namespace ncwin {
+
+// The reply text of the last FTP reply read on this thread, and the error it led to.
+void SetLastResponse(DWORD error, const std::string &text);
+
+// A connected TCP socket with its read buffer. Only the owning connection's thread reads,
+// writes or closes it; other threads may only shut it down (to cancel blocked I/O).
+struct Wire {
+  int fd = -1;
+  std::string inbuf;
+};
+
+// Connects to host:port within timeout_ms. 0 or a WinINet error.
+DWORD WireConnect(const std::string &host, uint16_t port, int timeout_ms, int *fd);
+
+// Sends everything within timeout_ms (per wait). 0, 12002, 12031 (reset or closed).
+DWORD WireSend(int fd, const void *data, size_t length, int timeout_ms);
+
+// Reads one complete FTP reply (multi-line replies included). Lines longer than 4 KB, more
+// than 64 KB of reply, or a line that does not begin with a three-digit code give 12030.
+// 0, 12002, 12030.
+DWORD WireReadReply(Wire *wire, int timeout_ms, int *code, std::string *text);
+
+// Reads until the peer closes, handing every piece to sink; a sink error stops the read
+// at once with the (non-zero) error that it returns.
+// 0, 12002, 12031, or the error the sink returned (non-zero).
+template <typename Sink>
+DWORD WireReadToEnd(int fd, int timeout_ms, Sink sink);
+
+// The port from a 227 reply "(h1,h2,h3,h4,p1,p2)". False when malformed.
+bool ParsePasvReply(const std::string &text, uint16_t *port);
+
+// The peer's numeric address of a connected socket ("127.0.0.1").
+std::string PeerAddress(int fd);
+
+// One entry of a directory listing.
+struct ListEntry {
+  std::string name;
+  bool directory = false;
+  uint64_t size = 0;
+};
+
+// Parses a LIST reply body (Unix "ls -l" or DOS lines); lines of neither kind are skipped.
+std::vector<ListEntry> ParseListing(const std::string &body);
+
+// Windows wildcard matching, without regard to case: '*' any run, '?' one character, and a
+// pattern ending in ".*" also matches names without an extension ("*.*" matches all).
+bool WildcardMatch(const std::string &pattern, const std::string &name);
+
+// Splits a find pattern into the directory to list ("" for the current one) and the name
+// pattern ("*" when none).
+void SplitFindPattern(const std::string &pattern, std::string *directory, std::string *name);
+
+// Maps errno of a failed socket call to a WinINet error.
+DWORD ErrnoToInternet(int err);
+
+}  // namespace ncwin
+
+#include "wininet_wire_posix.inl"
