@@ -91,8 +91,12 @@ TEST(XmlWrite, Escaping) {
   ASSERT_EQ(0, d.Set("<r></r>"));
   Xml_FindElem(d.doc, "r");
   ASSERT_EQ(0, Xml_AddChildElem(d.doc, "v", "a<b&c>d\"e'"));
-  ASSERT_EQ(0, Xml_AddAttrib(d.doc, "k", "<&>"));
-  EXPECT_EQ("<r k=\"<&>\">\r\n<v>a&lt;b&amp;c&gt;d\"e'</v>\r\n</r>", d.Text());
+  ASSERT_EQ(0, Xml_AddAttrib(d.doc, "k", "a&b'"));
+  EXPECT_EQ("<r k=\"a&b'\">\r\n<v>a&lt;b&amp;c&gt;d\"e'</v>\r\n</r>", d.Text());
+  // Attribute values are not escaped, so those that would end the tag are refused.
+  const std::string before = d.Text();
+  for (const char *bad : {"<", ">", "a\"b"}) EXPECT_EQ(-1, Xml_AddAttrib(d.doc, "k", bad)) << bad;
+  EXPECT_EQ(before, d.Text());
   EXPECT_EQ("a<b&c>d\"e'", d.ChildData());
 }
 
@@ -127,6 +131,11 @@ TEST(XmlWrite, Refusals) {
   EXPECT_EQ(-1, Xml_AddElem(d.doc, "", "v"));
   EXPECT_EQ(-1, Xml_AddElem(d.doc, nullptr, "v"));
   EXPECT_EQ(-1, Xml_AddAttrib(d.doc, "", "v"));
+  // Names are written verbatim: one that would not read back as a single tag name is refused.
+  for (const char *bad : {"a b", "a<", "a>", "a/", "a=", "'a", "a\"", "a&", "a\r", "a!", "a?"}) {
+    EXPECT_EQ(-1, Xml_AddElem(d.doc, bad, "v")) << bad;
+    EXPECT_EQ(-1, Xml_AddAttrib(d.doc, bad, "v")) << bad;
+  }
   EXPECT_EQ(-5, Xml_AddChildElem(d.doc, "c", "v")) << "no current element";
   EXPECT_EQ(-5, Xml_AddElem(d.doc, "second", "v")) << "a second root";
   Xml_FindElem(d.doc, "r");

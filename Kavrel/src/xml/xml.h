@@ -89,12 +89,16 @@ int Xml_ScanNode(const XmlDoc *doc, int32_t pos, int32_t *end);
 // Writer. The Add forms append after the reference (the current element, or the current
 // child), the Insert forms put the element before it. `value` NULL writes "<name/>", any
 // other value (also "") a start and an end tag with the escaped value between.
-// 0; -1 no name or no buffer; -5 a second root, or no current element for the child forms;
+// Names must read back as one tag-name token: no blanks, control bytes, quotes or any of
+// "<>=\\/?!&" (-1 otherwise).
+// 0; -1 no name, a bad name or no buffer; -5 a second root, or no current element for the
+// child forms;
 // -8 element limit ("Element number limitation!"); -16 no room ("Buffer almost overrun!").
 int Xml_AddElem(XmlDoc *doc, const char *name, const char *value);
 int Xml_AddChildElem(XmlDoc *doc, const char *name, const char *value);
 int Xml_InsertElem(XmlDoc *doc, const char *name, const char *value);
 int Xml_InsertChildElem(XmlDoc *doc, const char *name, const char *value);
-// Sets an attribute of the current element (replaced in place when present; the value is
-// written unescaped). 0; -1 no name or no buffer; -5 no current element; -16 no room.
+// Sets an attribute of the current element (replaced in place when present). The value is
+// written unescaped, so one holding "<", ">" or a double quote is refused (-1); "&" stays as
+// given. 0; -1 no name, a bad name or value, or no buffer; -5 no current element; -16 no room.
 int Xml_AddAttrib(XmlDoc *doc, const char *name, const char *value);

@@ -9,6 +9,21 @@
 
 namespace {
 
+// A name the parser reads back as one token: the writer copies names verbatim, so a blank,
+// a quote or a tag character in one would leave a document that no longer parses, and the
+// next reader would take the whole file for corrupt.
+bool Xml_IsWritableName(const char *name) {
+  if (name == NULL || name[0] == '\0') return false;
+  for (const char *p = name; *p != '\0'; p++) {
+    if ((unsigned char)*p < 0x20 || strchr(" <>=\\/?!\"'&", *p) != NULL) return false;
+  }
+  return true;
+}
+
+// Attribute values are written unescaped: one holding a tag character or the double quote
+// would end the tag or the value early.
+bool Xml_IsWritableAttribValue(const char *value) { return strpbrk(value, "<>\"") == NULL; }
+
 enum class ParentState { kHasContent, kNothingBetween, kEmptyElement };
 
 ParentState Xml_ParentState(const XmlDoc *doc, uint32_t parent) {
@@ -115,7 +130,7 @@ int64_t Xml_Reservation(int64_t n, const char *value, int64_t v, int64_t parent_
 }
 
 int Xml_AddElemCommon(XmlDoc *doc, const char *name, const char *value, bool insert, bool child) {
-  if (doc == NULL || name == NULL || name[0] == '\0' || doc->buffer == NULL) return -1;
+  if (doc == NULL || !Xml_IsWritableName(name) || doc->buffer == NULL) return -1;
   uint32_t parent, ref;
   if (child) {
     if (doc->current == 0) return -5;
@@ -239,9 +254,12 @@ int Xml_InsertChildElem(XmlDoc *doc, const char *name, const char *value) {
 }
 
 int Xml_AddAttrib(XmlDoc *doc, const char *name, const char *value) {
-  if (doc == NULL || name == NULL || name[0] == '\0' || doc->buffer == NULL) return -1;
-  if (doc->current == 0 || doc->node_type != 1) return -5;
   if (value == NULL) value = "";
+  if (doc == NULL || !Xml_IsWritableName(name) || !Xml_IsWritableAttribValue(value) ||
+      doc->buffer == NULL) {
+    return -1;
+  }
+  if (doc->current == 0 || doc->node_type != 1) return -5;
   const XmlElem &e = doc->elems[doc->current];
   int64_t v = (int64_t)strlen(value);
   int32_t at = 0, old = 0;
