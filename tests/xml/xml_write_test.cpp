@@ -45,6 +45,7 @@ TEST(XmlWrite, ChildTextByParentState) {
       {"<r><a/></r>", "a", "v", "<r><a>\r\n<n>v</n>\r\n</a></r>"},
       {"<r><a k=\"1\" /></r>", "a", nullptr, "<r><a k=\"1\" >\r\n<n/>\r\n</a></r>"},
       {"<r/>", nullptr, "v", "<r>\r\n<n>v</n>\r\n</r>"},
+      {"<r//>", nullptr, "v", "<r/ >\r\n<n>v</n>\r\n</r>"},
   };
   for (const Case &c : cases) {
     Doc d;
@@ -112,6 +113,7 @@ TEST(XmlWrite, Attributes) {
       {"<r a=\"1\" b='2'><x/></r>", "a", "333", "<r a=\"333\" b='2'><x/></r>"},
       {"<r a=\"1\" b='2'><x/></r>", "b", "", "<r a=\"1\" b=''><x/></r>"},
       {"<r ab=\"1\"/>", "a", "2", "<r ab=\"1\" a=\"2\"/>"},
+      {"<r a=1/>", "a", "2", "<r a=1 a=\"2\"/>"},  // only a quoted value is replaced
   };
   for (const Case &c : cases) {
     Doc d;

@@ -166,11 +166,15 @@ int Xml_AddElemCommon(XmlDoc *doc, const char *name, const char *value, bool ins
       text = "\r\n" + line;
       lead = 2;
       break;
-    case ParentState::kEmptyElement:
-      text = ">\r\n" + line + "</" + Xml_ElemName(doc, parent);
-      lead = 3;
+    case ParentState::kEmptyElement: {
+      // A start tag ending in "//>" would still end in "/" with only the last one replaced,
+      // and read back as an empty element: a blank goes in front of the new ">".
+      std::string close = doc->buffer[pos - 1] == '/' ? " >" : ">";
+      text = close + "\r\n" + line + "</" + Xml_ElemName(doc, parent);
+      lead = (int32_t)close.size() + 2;
       removed = 1;  // the parent's "/"
       break;
+    }
   }
   if (!Xml_HasRoom(doc, (int64_t)text.size() - removed)) {
     Xml_SetError(doc, "Buffer almost overrun!");
@@ -194,7 +198,7 @@ int Xml_AddElemCommon(XmlDoc *doc, const char *name, const char *value, bool ins
   }
   if (state == ParentState::kEmptyElement) {
     XmlElem &pe = doc->elems[parent];
-    pe.start_tag_end = (uint32_t)pos;
+    pe.start_tag_end = (uint32_t)(pos + lead - 3);
     pe.end_tag_end = (uint32_t)(pos + (int32_t)text.size());
     pe.end_tag_start = pe.end_tag_end - 2 - (uint32_t)Xml_ElemName(doc, parent).size();
   }
@@ -226,8 +230,9 @@ bool Xml_FindAttrib(const XmlDoc *doc, const XmlElem &e, const char *name, int32
         doc->buffer[eq.start] != '=') {
       continue;
     }
-    // A value that runs past the tag's ">" is not one this writer can replace in place.
-    if (!Xml_NextToken(doc, eq.next, &val) || val.next > end) continue;
+    // Only a quoted value that closes inside the tag is replaced in place: a bare token
+    // could be the tag's own "/" or run past its ">".
+    if (!Xml_NextToken(doc, eq.next, &val) || !val.quoted || val.next > end) continue;
     *at = val.start;
     *length = val.length;
     return true;
