@@ -1,0 +1,321 @@
+// HTTP/1.0 requests: connect (to the device or the proxy), send, read the reply head,
+// answer one Digest challenge on a new connection, and leave the body to reads on the
+// handle. The whole exchange up to the reply head runs under one time-out.
+#include "http.h"
+
+#include <cstring>
+
+#include "digest.h"
+#include "http_parse.h"
+#include "transport.h"
+
+namespace tessum {
+namespace {
+
+using tcp = asio::ip::tcp;
+
+// What the request record said, checked and copied: the record is the caller's again as
+// soon as the start returns.
+struct Plan {
+  std::string connect_host;
+  uint16_t connect_port = 80;
+  std::string host_header;  // host[:port] of the device
+  std::string target;       // the request line's target: the path, or an absolute URI
+  std::string path;
+  std::string method;
+  std::string body;
+  bool post = false;
+  bool use_proxy = false;
+  std::string user, password, proxy_user, proxy_password;
+  uint32_t timeout_ms = 0;
+};
+
+// A NUL-terminated field of `size` bytes as a string; false when it has no NUL or holds a
+// byte that `bad` refuses.
+template <class Bad>
+bool Field(const char *field, size_t size, std::string *out, Bad bad) {
+  const void *nul = std::memchr(field, '\0', size);
+  if (nul == nullptr) return false;
+  out->assign(field, static_cast<const char *>(nul) - field);
+  for (char c : *out) {
+    if (bad(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+bool BadInHeader(unsigned char c) { return c == '\r' || c == '\n'; }
+bool BadInTarget(unsigned char c) { return c <= 0x20 || c == 0x7f; }
+bool BadInHost(unsigned char c) {
+  return c <= 0x20 || c == 0x7f || c == '/' || c == '?' || c == '#' || c == '@';
+}
+
+bool PortOf(uint32_t value, uint16_t *port) {
+  if (value > 65535) return false;
+  *port = value == 0 ? 80 : static_cast<uint16_t>(value);
+  return true;
+}
+
+uint32_t MakePlan(const TessumHttpRequest &r, uint32_t token_timeout, Plan *plan) {
+  std::string host, proxy_host;
+  uint16_t port = 80, proxy_port = 80;
+  if (!Field(r.conn.host, sizeof r.conn.host, &host, BadInHost) || host.empty() ||
+      !PortOf(r.conn.port, &port)) {
+    return TESSUM_E_INVALIDARG;
+  }
+  plan->use_proxy = r.conn.use_proxy != 0;
+  if (plan->use_proxy &&
+      (!Field(r.conn.proxy_host, sizeof r.conn.proxy_host, &proxy_host, BadInHost) ||
+       proxy_host.empty() || !PortOf(r.conn.proxy_port, &proxy_port))) {
+    return TESSUM_E_INVALIDARG;
+  }
+  if (!Field(r.path, sizeof r.path, &plan->path, BadInTarget) || plan->path.empty() ||
+      plan->path[0] != '/') {
+    return TESSUM_E_INVALIDARG;
+  }
+  if (!Field(r.user, sizeof r.user, &plan->user, BadInHeader) ||
+      !Field(r.password, sizeof r.password, &plan->password, BadInHeader) ||
+      !Field(r.proxy_user, sizeof r.proxy_user, &plan->proxy_user, BadInHeader) ||
+      !Field(r.proxy_password, sizeof r.proxy_password, &plan->proxy_password, BadInHeader)) {
+    return TESSUM_E_INVALIDARG;
+  }
+  if (r.method != TESSUM_HTTP_GET && r.method != TESSUM_HTTP_POST) return TESSUM_E_INVALIDARG;
+  plan->post = r.method == TESSUM_HTTP_POST;
+  plan->method = plan->post ? "POST" : "GET";
+  if (plan->post && r.body != nullptr) plan->body.assign(r.body, r.body_length);
+  plan->host_header = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  if (port != 80) plan->host_header += ":" + std::to_string(port);
+  plan->connect_host = plan->use_proxy ? proxy_host : host;
+  plan->connect_port = plan->use_proxy ? proxy_port : port;
+  plan->target = plan->use_proxy ? "http://" + plan->host_header + plan->path : plan->path;
+  plan->timeout_ms = r.timeout_ms != 0 ? r.timeout_ms : token_timeout;
+  return TESSUM_OK;
+}
+
+std::string BuildRequest(const Plan &p, const std::string &authorization) {
+  std::string out = p.method + " " + p.target + " HTTP/1.0\r\n";
+  out += "Host: " + p.host_header + "\r\n";
+  if (!authorization.empty()) out += "Authorization: " + authorization + "\r\n";
+  if (p.use_proxy && !p.proxy_user.empty()) {
+    out += "Proxy-Authorization: Basic " + http::Base64(p.proxy_user + ":" + p.proxy_password) +
+           "\r\n";
+  }
+  out += "Connection: close\r\n";
+  if (p.post) {
+    out += "Content-Type: application/x-www-form-urlencoded\r\n";
+    out += "Content-Length: " + std::to_string(p.body.size()) + "\r\n";
+  }
+  out += "\r\n";
+  if (p.post) out += p.body;
+  return out;
+}
+
+class HttpOp : public Op {
+ public:
+  HttpOp(std::shared_ptr<Transport> t, TessumToken *token, TessumCallback callback,
+         void *context, Plan plan)
+      : Op(t->agent, token, callback, context),
+        t_(std::move(t)),
+        plan_(std::move(plan)),
+        resolver_(pool::Io()) {
+    if (!plan_.user.empty()) authorization_ = "Basic " + http::Base64(plan_.user + ":" + plan_.password);
+  }
+
+  // Under t_->mu.
+  void Connect() {
+    asio::error_code ec;
+    asio::ip::address address = asio::ip::make_address(plan_.connect_host, ec);
+    if (!ec) {
+      ConnectTo(tcp::endpoint(address, plan_.connect_port));
+      return;
+    }
+    resolver_.async_resolve(plan_.connect_host, std::to_string(plan_.connect_port),
+                            [self = Self()](const asio::error_code &e,
+                                            tcp::resolver::results_type results) {
+                              self->OnResolved(e, std::move(results));
+                            });
+  }
+
+  void CancelIo() override {
+    std::lock_guard<std::mutex> lock(t_->mu);
+    if (t_->main.get() != this) return;
+    t_->main.reset();
+    resolver_.cancel();
+    asio::error_code ignored;
+    t_->sock.close(ignored);
+  }
+
+ private:
+  using Lock = std::unique_lock<std::mutex>;
+
+  std::shared_ptr<HttpOp> Self() { return std::static_pointer_cast<HttpOp>(shared_from_this()); }
+
+  void ConnectTo(const tcp::endpoint &to) {
+    asio::error_code ec;
+    t_->sock.open(to.protocol(), ec);
+    if (!ec) t_->PublishSocket();
+    t_->sock.async_connect(to, [self = Self()](const asio::error_code &e) { self->OnConnected(e); });
+  }
+
+  void OnResolved(const asio::error_code &ec, tcp::resolver::results_type results) {
+    Lock lock(t_->mu);
+    if (Claimed()) return;
+    if (ec || results.empty()) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
+    ConnectTo(*results.begin());
+  }
+
+  void OnConnected(const asio::error_code &ec) {
+    Lock lock(t_->mu);
+    if (Claimed()) return;
+    if (ec) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
+    request_ = BuildRequest(plan_, authorization_);
+    asio::async_write(t_->sock, asio::buffer(request_),
+                      [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
+  }
+
+  void OnSent(const asio::error_code &ec) {
+    Lock lock(t_->mu);
+    if (Claimed()) return;
+    if (ec) return End(lock, Status(ec, TESSUM_E_SOCKET), 0);
+    ReadHead();
+  }
+
+  // Under t_->mu.
+  void ReadHead() {
+    t_->sock.async_read_some(asio::buffer(piece_), [self = Self()](const asio::error_code &e,
+                                                                   size_t n) {
+      self->OnHeadPiece(e, n);
+    });
+  }
+
+  void OnHeadPiece(const asio::error_code &ec, size_t n) {
+    Lock lock(t_->mu);
+    if (Claimed()) return;
+    head_bytes_.append(piece_, n);
+    http::ResponseHead head;
+    switch (http::ParseResponseHead(head_bytes_, &head)) {
+      case http::HeadResult::Complete:
+        return Evaluate(lock, head);
+      case http::HeadResult::Malformed:
+      case http::HeadResult::TooLarge:
+        return End(lock, TESSUM_E_HTTP, 0);
+      case http::HeadResult::Incomplete:
+        break;
+    }
+    // The peer closing in the middle of the head is a failure, never the normal end.
+    if (ec == asio::error::eof) return End(lock, TESSUM_E_HTTP, 0);
+    if (ec) return End(lock, Status(ec, TESSUM_E_SOCKET), 0);
+    ReadHead();
+  }
+
+  void Evaluate(Lock &lock, const http::ResponseHead &head) {
+    const uint64_t code = static_cast<uint64_t>(head.status);
+    if (head.status == 401) {
+      if (!TryDigest(head)) return End(lock, TESSUM_E_HTTP_AUTH, code);
+      asio::error_code ignored;
+      t_->sock.close(ignored);
+      head_bytes_.clear();
+      return Connect();
+    }
+    if (head.status == 407) return End(lock, TESSUM_E_HTTP_AUTH, code);
+    if (head.status == 404) return End(lock, TESSUM_E_HTTP_404, code);
+    if (head.status < 200 || head.status > 299 || head.chunked) {
+      return End(lock, TESSUM_E_HTTP, code);
+    }
+    std::string body = head_bytes_.substr(head.head_length);
+    if (head.content_length >= 0) {
+      if (body.size() > static_cast<uint64_t>(head.content_length)) {
+        body.resize(static_cast<size_t>(head.content_length));
+      }
+      t_->remaining = head.content_length - static_cast<int64_t>(body.size());
+    }
+    t_->carry = std::move(body);
+    t_->ready = true;
+    End(lock, TESSUM_OK, code);
+  }
+
+  // One Digest answer per request, and only to a device that asked for Digest.
+  bool TryDigest(const http::ResponseHead &head) {
+    if (digest_sent_ || plan_.user.empty()) return false;
+    http::DigestChallenge challenge;
+    if (!http::PickDigest(head.www_authenticate, &challenge)) return false;
+    std::string cnonce = NewCnonce();
+    authorization_ = DigestAuthorization(
+        challenge, DigestInput{plan_.method, plan_.path, plan_.user, plan_.password, cnonce});
+    digest_sent_ = true;
+    return !authorization_.empty();
+  }
+
+  static uint32_t Status(const asio::error_code &ec, uint32_t otherwise) {
+    return ec == asio::error::operation_aborted ? TESSUM_E_WITHDRAWN : otherwise;
+  }
+
+  // Ends the request with `status` (0 included) unless another path already did.
+  void End(Lock &lock, uint32_t status, uint64_t value) {
+    if (!Claim()) return;
+    if (t_->main.get() == this) t_->main.reset();
+    lock.unlock();
+    Deliver(status, value);
+  }
+
+  std::shared_ptr<Transport> t_;
+  Plan plan_;
+  tcp::resolver resolver_;
+  std::string authorization_;
+  bool digest_sent_ = false;
+  std::string request_;
+  std::string head_bytes_;
+  char piece_[4096];
+};
+
+bool CopyText(char *field, size_t size, const char *text) {
+  size_t length = text == nullptr ? 0 : std::strlen(text);
+  if (length >= size) return false;
+  std::memset(field, 0, size);
+  if (length > 0) std::memcpy(field, text, length);
+  return true;
+}
+
+}  // namespace
+
+uint32_t StartHttp(const std::shared_ptr<AgentCore> &agent, TessumToken *token,
+                   TessumCallback callback, void *context, const TessumHttpRequest *request,
+                   TessumHandle *handle) {
+  Plan plan;
+  uint32_t rc = MakePlan(*request, token->timeout_ms, &plan);
+  if (rc != TESSUM_OK) return rc;
+  HandleBox *box = NewHandle(agent, Kind::Http);
+  if (box == nullptr) return TESSUM_E_NOMEM;
+  std::shared_ptr<Transport> t = box->transport;
+  t->ready = false;
+  const uint32_t timeout_ms = plan.timeout_ms;
+  auto op = std::make_shared<HttpOp>(t, token, callback, context, std::move(plan));
+  {
+    std::lock_guard<std::mutex> lock(t->mu);
+    rc = StartOn(*t, t->main, op, timeout_ms, [&] { op->Connect(); });
+  }
+  if (rc != TESSUM_OK) {
+    TessumHandle h = &box->head;
+    Release(&h);
+    return rc;
+  }
+  *handle = &box->head;
+  return TESSUM_OK;
+}
+
+uint32_t SetConn(TessumHttpConn *conn, uint32_t use_proxy, const char *proxy_host,
+                 uint32_t proxy_port, const char *host, uint32_t port) {
+  if (conn == nullptr || host == nullptr) return TESSUM_E_INVALIDARG;
+  TessumHttpConn filled{};
+  const bool proxy = use_proxy != 0 && proxy_host != nullptr && proxy_host[0] != '\0';
+  if (!CopyText(filled.host, sizeof filled.host, host)) return TESSUM_E_INVALIDARG;
+  if (proxy && !CopyText(filled.proxy_host, sizeof filled.proxy_host, proxy_host)) {
+    return TESSUM_E_INVALIDARG;
+  }
+  filled.use_proxy = proxy ? 1 : 0;
+  filled.proxy_port = proxy ? proxy_port : 0;
+  filled.port = port;
+  *conn = filled;
+  return TESSUM_OK;
+}
+
+}  // namespace tessum
