@@ -86,6 +86,10 @@ int Xml_GetError(XmlDoc *doc, char *out, int32_t size);
 // The node at `pos`: its type (XML_NODE_*) and in *end the offset just past it.
 int Xml_ScanNode(const XmlDoc *doc, int32_t pos, int32_t *end);
 
+// True for a name the writer accepts: it reads back as one tag-name token (no blanks,
+// control bytes, quotes or any of "<>=\\/?!&"), and not empty.
+bool Xml_IsName(const char *name);
+
 // Writer. The Add forms append after the reference (the current element, or the current
 // child), the Insert forms put the element before it. `value` NULL writes "<name/>", any
 // other value (also "") a start and an end tag with the escaped value between.

@@ -9,17 +9,6 @@
 
 namespace {
 
-// A name the parser reads back as one token: the writer copies names verbatim, so a blank,
-// a quote or a tag character in one would leave a document that no longer parses, and the
-// next reader would take the whole file for corrupt.
-bool Xml_IsWritableName(const char *name) {
-  if (name == NULL || name[0] == '\0') return false;
-  for (const char *p = name; *p != '\0'; p++) {
-    if ((unsigned char)*p < 0x20 || strchr(" <>=\\/?!\"'&", *p) != NULL) return false;
-  }
-  return true;
-}
-
 // Attribute values are written unescaped: one holding a tag character or the double quote
 // would end the tag or the value early.
 bool Xml_IsWritableAttribValue(const char *value) { return strpbrk(value, "<>\"") == NULL; }
@@ -130,7 +119,7 @@ int64_t Xml_Reservation(int64_t n, const char *value, int64_t v, int64_t parent_
 }
 
 int Xml_AddElemCommon(XmlDoc *doc, const char *name, const char *value, bool insert, bool child) {
-  if (doc == NULL || !Xml_IsWritableName(name) || doc->buffer == NULL) return -1;
+  if (doc == NULL || !Xml_IsName(name) || doc->buffer == NULL) return -1;
   uint32_t parent, ref;
   if (child) {
     if (doc->current == 0) return -5;
@@ -242,6 +231,17 @@ bool Xml_FindAttrib(const XmlDoc *doc, const XmlElem &e, const char *name, int32
 
 }  // namespace
 
+// The writer copies names verbatim, so a blank, a quote or a tag character in one would leave
+// a document that no longer parses, and the next reader would take the whole file for
+// corrupt.
+bool Xml_IsName(const char *name) {
+  if (name == NULL || name[0] == '\0') return false;
+  for (const char *p = name; *p != '\0'; p++) {
+    if ((unsigned char)*p < 0x20 || strchr(" <>=\\/?!\"'&", *p) != NULL) return false;
+  }
+  return true;
+}
+
 int Xml_AddElem(XmlDoc *doc, const char *name, const char *value) {
   return Xml_AddElemCommon(doc, name, value, false, false);
 }
@@ -260,7 +260,7 @@ int Xml_InsertChildElem(XmlDoc *doc, const char *name, const char *value) {
 
 int Xml_AddAttrib(XmlDoc *doc, const char *name, const char *value) {
   if (value == NULL) value = "";
-  if (doc == NULL || !Xml_IsWritableName(name) || !Xml_IsWritableAttribValue(value) ||
+  if (doc == NULL || !Xml_IsName(name) || !Xml_IsWritableAttribValue(value) ||
       doc->buffer == NULL) {
     return -1;
   }
