@@ -38,9 +38,15 @@ function(kavrel_export_only target mapfile)
       target_sources(${target} PRIVATE ${deffile})
     endif()
     set_target_properties(${target} PROPERTIES PREFIX "")
-    target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++)
+    # Self-contained DLLs: the C++ runtime and winpthread linked in, system DLLs imported.
+    target_link_options(${target} PRIVATE -static)
   else()
-    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile} -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile})
+    # Sanitizer runtimes are linked into executables only, so shared libraries built with
+    # them have undefined references by design.
+    if(NOT KAVREL_SANITIZE)
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${mapfile})
   endif()
 endfunction()
