@@ -164,8 +164,8 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger);
  * command: one of KAVREL_CGI_* (0 to 4).
  * length: on entry, the number of characters `buffer` can take in front of its terminating
  *   NUL; on return (also on 0x80000003 for a short buffer), the path's length without the
- *   NUL. A length of 0 asks for the size; `buffer` may then be NULL. A model without such a
- *   path gives an empty path (length 0).
+ *   NUL. A length of 0 asks for the size (0x80000003 and the size, or 0 for an empty path);
+ *   `buffer` may then be NULL. A model without such a path gives an empty path (length 0).
  * buffer: receives the path and its NUL when it fits, else nothing is written.
  * Results: 0; 0x80000003 when `name` or `length` is NULL, when `buffer` is NULL while
  *   *length is not 0, or when the buffer is too short (*length then holds the size needed);
