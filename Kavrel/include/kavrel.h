@@ -317,6 +317,34 @@ typedef struct KavrelProxyInfo {
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetExtraOptions(DeviceHandle device, uint32_t option,
                                                           uintptr_t value);
+/* ---- Model CGI paths ----------------------------------------------------------------- */
+
+/* Command numbers of Kavrel_GetCGICommand. */
+#define KAVREL_CGI_PTZ 0u      /* PtzUrl: pan, tilt, zoom and focus */
+#define KAVREL_CGI_RECALL 1u   /* RecallUrl: go to a preset */
+#define KAVREL_CGI_PRESET 2u   /* PresetUrl: set a preset */
+#define KAVREL_CGI_GET_DI 3u   /* GetDiUrl: read the digital inputs */
+#define KAVREL_CGI_SET_DO 4u   /* SetDoUrl: set the digital outputs */
+
+/*
+ * Kavrel_GetCGICommand: the CGI path through which a model takes one kind of command, such
+ * as "/cgi-bin/camctrl/camctrl.cgi". No device or context is needed; nothing is logged.
+ * name: a model name (its first 6 characters are compared, so "KM3111-V1.0.2" works) or a
+ *   friendly name (server type, such as "RQ48x3"). A model that is only mapped onto a known
+ *   one (such as "KM5120") gives the paths of the model it maps to.
+ * command: one of KAVREL_CGI_* (0 to 4).
+ * length: on entry, the number of characters `buffer` can take in front of its terminating
+ *   NUL; on return (also on 0x80000003 for a short buffer), the path's length without the
+ *   NUL. A length of 0 asks for the size (0x80000003 and the size, or 0 for an empty path);
+ *   `buffer` may then be NULL. A model without such a path gives an empty path (length 0).
+ * buffer: receives the path and its NUL when it fits, else nothing is written.
+ * Results: 0; 0x80000003 when `name` or `length` is NULL, when `buffer` is NULL while
+ *   *length is not 0, or when the buffer is too short (*length then holds the size needed);
+ *   0x80060305 for another command number; 0x8006030A for a name that is not known.
+ * Any thread may call it at any time.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetCGICommand(const char *name, uint32_t command,
+                                                       uint32_t *length, char *buffer);
 
 #ifdef __cplusplus
 }
