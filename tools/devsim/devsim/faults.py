@@ -1,0 +1,71 @@
+"""Fault injection per device and path.
+
+A fault is a dict with these keys (all optional but at least one kind):
+  path       the request path it applies to ("*" for every path; default "*")
+  delay_ms   wait this long before anything else happens
+  no_answer  read the request and never answer (the connection stays open until the
+             client gives up, the device restarts or the simulator stops)
+  status     answer with this HTTP status code and a short body instead of the page
+  truncate   the page's body cut to this many bytes (the reply is complete and consistent)
+  oversize   the page's body padded with 'x' to this many bytes
+  close_after  send the headers (declaring the full length) and this many body bytes, then
+             close the connection
+  times      apply to this many requests, then remove itself (default: until cleared)
+"""
+
+import threading
+
+KINDS = ("delay_ms", "no_answer", "status", "truncate", "oversize", "close_after")
+
+
+def validate(fault):
+    if not isinstance(fault, dict):
+        raise ValueError("a fault is a JSON object")
+    unknown = set(fault) - set(KINDS) - {"path", "times"}
+    if unknown:
+        raise ValueError("unknown fault keys: " + ", ".join(sorted(unknown)))
+    if not any(k in fault for k in KINDS):
+        raise ValueError("a fault needs one of: " + ", ".join(KINDS))
+    for key in ("delay_ms", "status", "truncate", "oversize", "close_after", "times"):
+        if key in fault and (not isinstance(fault[key], int) or fault[key] < 0):
+            raise ValueError(f"{key} must be a non-negative integer")
+    if fault.get("times", 1) < 1:
+        raise ValueError("times must be at least 1")
+    path = fault.get("path", "*")
+    if path != "*" and not str(path).startswith("/"):
+        raise ValueError("path must start with '/' or be '*'")
+    return dict(fault, path=path)
+
+
+class FaultTable:
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._faults = []
+
+    def add(self, fault):
+        fault = validate(fault)
+        with self._lock:
+            self._faults.append(fault)
+        return fault
+
+    def clear(self):
+        with self._lock:
+            self._faults.clear()
+
+    def list(self):
+        with self._lock:
+            return [dict(f) for f in self._faults]
+
+    def take(self, path):
+        """The fault for a request to `path` (an exact path wins over "*"), counting it used."""
+        with self._lock:
+            chosen = next((f for f in self._faults if f["path"] == path), None)
+            if chosen is None:
+                chosen = next((f for f in self._faults if f["path"] == "*"), None)
+            if chosen is None:
+                return None
+            if "times" in chosen:
+                chosen["times"] -= 1
+                if chosen["times"] <= 0:
+                    self._faults.remove(chosen)
+            return dict(chosen)

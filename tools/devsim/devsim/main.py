@@ -1,0 +1,190 @@
+"""kavrel-devsim: the command line, start-up, the ready line, signals and the watchdog."""
+
+import argparse
+import json
+import os
+import signal
+import sys
+import tempfile
+import threading
+
+from . import models as models_mod
+from .auth import MODES
+from .control import ControlServer
+from .device import Device
+from .pages import load_pages
+from .pages.sysinfo import sysinfo_text
+from .reqlog import RequestLog
+
+READY_PREFIX = "KAVREL-DEVSIM READY "
+
+EPILOG = """\
+device SPEC: comma-separated key=value pairs:
+  model=SERVER_TYPE   a model of the line-up, e.g. KM3111 (required)
+  name=NAME           device name, used by the control port (default dev1, dev2, ...)
+  http=PORT ftp=PORT  ports on 127.0.0.1 (default 0: free ports, shown in the ready line)
+  user=U password=P   credentials for HTTP and FTP (default root / pass)
+  auth=MODE           basic (default), digest (MD5), digest-sha256, none
+  version=V           model name is MODEL-V (default V1.0.2)
+  hostname=H          host name reported by the device (default its name)
+
+When every device is up, one line is printed on stdout (and written to --ready-file):
+  KAVREL-DEVSIM READY {"control": PORT, "workdir": DIR, "devices": [...]}
+Example:
+  kavrel-devsim --device model=KM3111 --device model=KM4130,auth=digest,user=admin
+"""
+
+
+def parse_spec(text, index):
+    spec = {"name": f"dev{index}"}
+    for item in text.split(","):
+        key, sep, value = item.partition("=")
+        if not sep or not key:
+            raise ValueError(f"device spec item '{item}' is not key=value")
+        if key not in ("model", "name", "http", "ftp", "user", "password", "auth", "version",
+                       "hostname"):
+            raise ValueError(f"unknown device spec key '{key}'")
+        spec[key] = value
+    if "model" not in spec:
+        raise ValueError("a device spec needs model=...")
+    if spec.get("auth", "basic") not in MODES:
+        raise ValueError(f"auth is one of {', '.join(MODES)}")
+    for key in ("http", "ftp"):
+        if key in spec and (not spec[key].isdigit() or int(spec[key]) > 65535):
+            raise ValueError(f"{key} must be a port number")
+    return spec
+
+
+def build_parser():
+    p = argparse.ArgumentParser(
+        prog="kavrel-devsim", formatter_class=argparse.RawDescriptionHelpFormatter,
+        description="Network cameras and video servers of the Kavrel model line-up, "
+                    "on 127.0.0.1, for tests and integration without hardware.",
+        epilog=EPILOG)
+    p.add_argument("--device", action="append", default=[], metavar="SPEC",
+                   help="a device to play (repeatable); see below")
+    p.add_argument("--control-port", type=int, default=0, help="control port (default: free)")
+    p.add_argument("--workdir", help="folder for device files and the request log "
+                                     "(default: a new temporary folder)")
+    p.add_argument("--request-log", help="request log file (default WORKDIR/requests.jsonl)")
+    p.add_argument("--ready-file", help="also write the ready line's JSON to this file")
+    p.add_argument("--parent-pid", type=int, help="exit when this process is gone")
+    p.add_argument("--models-file", help="model data file (default: MORVANE_MODELS_FILE, "
+                                         "else Morvane/data/morvane-models.ini)")
+    p.add_argument("--list-models", action="store_true", help="print the line-up and exit")
+    p.add_argument("--print-sysinfo", metavar="MODEL",
+                   help="print the system information text of a device of MODEL and exit")
+    return p
+
+
+class Simulator:
+    def __init__(self, args, line_up):
+        self.workdir = args.workdir or tempfile.mkdtemp(prefix="kavrel-devsim-")
+        os.makedirs(self.workdir, exist_ok=True)
+        self.log = RequestLog(args.request_log or os.path.join(self.workdir, "requests.jsonl"))
+        self.devices = {}
+        self._stop = threading.Event()
+        for index, text in enumerate(args.device or ["model=KM3111"], 1):
+            spec = parse_spec(text, index)
+            model = line_up.get(spec["model"])
+            if model is None:
+                raise ValueError(f"unknown model {spec['model']}; --list-models shows the line-up")
+            if spec["name"] in self.devices:
+                raise ValueError(f"device name {spec['name']} used twice")
+            self.devices[spec["name"]] = Device(spec, model, self.workdir, self.log)
+        self.control = ControlServer(args.control_port, self)
+
+    def start(self):
+        for device in self.devices.values():
+            device.start()
+        self.control.start()
+
+    def ready_info(self):
+        return {"control": self.control.server_address[1], "workdir": self.workdir,
+                "pid": os.getpid(), "devices": [d.describe() for d in self.devices.values()]}
+
+    def request_stop(self):
+        self._stop.set()
+
+    def wait(self):
+        while not self._stop.wait(0.5):
+            pass
+
+    def close(self):
+        self.control.shutdown()
+        self.control.server_close()
+        for device in self.devices.values():
+            device.close()
+        self.log.close()
+
+
+def watch_parent(pid, sim):
+    def run():
+        while not sim._stop.wait(0.5):
+            try:
+                os.kill(pid, 0)
+            except ProcessLookupError:
+                sim.request_stop()
+                return
+            except PermissionError:
+                pass
+    threading.Thread(target=run, name="parent-watchdog", daemon=True).start()
+
+
+def write_ready_file(path, info):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        json.dump(info, f)
+    os.replace(tmp, path)
+
+
+def main(argv=None):
+    args = build_parser().parse_args(argv)
+    try:
+        line_up = models_mod.load(args.models_file)
+    except (OSError, ValueError) as e:
+        print(f"kavrel-devsim: cannot read the model data file: {e}", file=sys.stderr)
+        return 2
+    if args.list_models:
+        for m in line_up.values():
+            mapped = f" (maps to {m.maps_to})" if m.maps_to else ""
+            print(f"{m.name}  series {m.series}  cams {m['CamNum']}  com {m['ComNum']}  "
+                  f"di {m['DiNum']}  do {m['DoNum']}  config {m.config_by}{mapped}")
+        return 0
+    load_pages()
+    if args.print_sysinfo:
+        try:
+            spec = parse_spec(f"model={args.print_sysinfo}", 1)
+            model = line_up[spec["model"]]
+        except (ValueError, KeyError):
+            print(f"kavrel-devsim: unknown model {args.print_sysinfo}", file=sys.stderr)
+            return 2
+        sys.stdout.write(sysinfo_text(Device(spec, model, tempfile.gettempdir(), None)))
+        return 0
+    try:
+        sim = Simulator(args, line_up)
+    except (OSError, ValueError) as e:
+        print(f"kavrel-devsim: {e}", file=sys.stderr)
+        return 2
+    signal.signal(signal.SIGTERM, lambda *_: sim.request_stop())
+    signal.signal(signal.SIGINT, lambda *_: sim.request_stop())
+    try:
+        sim.start()
+    except OSError as e:
+        print(f"kavrel-devsim: cannot open a port: {e}", file=sys.stderr)
+        sim.close()
+        return 2
+    if args.parent_pid:
+        watch_parent(args.parent_pid, sim)
+    info = ready_info = sim.ready_info()
+    if args.ready_file:
+        write_ready_file(args.ready_file, ready_info)
+    print(READY_PREFIX + json.dumps(info), flush=True)
+    sim.wait()
+    sim.close()
+    print("kavrel-devsim: stopped", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
