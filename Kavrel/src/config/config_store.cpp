@@ -218,8 +218,8 @@ class ValueWriter {
   explicit ValueWriter(const WriteRequest &request) : req_(request) {}
 
   void Take(const Piece &piece) {
-    if (done_) return Copy(piece);
     if (drop_old_value_) return DropOldValue(piece);
+    if (done_) return Copy(piece);
     string_view name;
     if (IsSection(piece.text, &name)) return OnSection(piece, name);
     if (!in_section_) return Copy(piece);
@@ -237,7 +237,9 @@ class ValueWriter {
     } else if (in_section_) {
       out_ += KeyEntry();
     } else {
-      if (!out_.empty()) out_ += "\n";
+      // A blank line between the sections, unless the file ends with one already.
+      bool blank_end = out_.size() >= 2 && out_.compare(out_.size() - 2, 2, "\n\n") == 0;
+      if (!out_.empty() && !blank_end) out_ += "\n";
       out_ += "[" + std::string(req_.section) + "]\n" + KeyEntry();
     }
     out_ += pending_;

@@ -553,7 +553,9 @@ uint32_t ParamTable_Translate(const char *server_type, const char *config_path, 
     bool old_layout = d.series < '4' || (range->old_above_7 && d.series > '7');
     const Rule *rule = FindRule(number, d, old_layout);
     Outcome out = rule ? rule->outcome : Base();
+    // Positions count from the rule's first number, except in the range's own table.
     long offset = static_cast<long>(number) - (rule ? rule->first : range->first);
+    long range_offset = static_cast<long>(number) - range->first;
     if (out.act == kAlias) {
       number = out.position + out.step * static_cast<uint32_t>(offset);
       continue;
@@ -564,7 +566,7 @@ uint32_t ParamTable_Translate(const char *server_type, const char *config_path, 
     const char *entry = nullptr;
     switch (out.act) {
       case kBase:
-        entry = table ? table->At(out.fixed ? out.position : offset) : nullptr;
+        entry = table ? table->At(out.fixed ? out.position : range_offset) : nullptr;
         break;
       case kKey:
         entry = out.key;
