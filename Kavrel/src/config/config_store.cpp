@@ -233,14 +233,14 @@ class ValueWriter {
   std::string Finish() {
     if (done_) return std::move(out_);
     if (in_key_) {
-      out_ += ValueLine();
+      AppendNew(ValueLine());
     } else if (in_section_) {
-      out_ += KeyEntry();
+      AppendNew(KeyEntry());
     } else {
       // A blank line between the sections, unless the file ends with one already.
       bool blank_end = out_.size() >= 2 && out_.compare(out_.size() - 2, 2, "\n\n") == 0;
       if (!out_.empty() && !blank_end) out_ += "\n";
-      out_ += "[" + std::string(req_.section) + "]\n" + KeyEntry();
+      AppendNew("[" + std::string(req_.section) + "]\n" + KeyEntry());
     }
     out_ += pending_;
     pending_.clear();
@@ -265,9 +265,16 @@ class ValueWriter {
     Copy(piece);
   }
 
+  // New lines always start a line of their own. The text before them may end in the middle
+  // of an over-long line of the file, which reading takes as separate lines anyway.
+  void AppendNew(const std::string &text) {
+    if (!out_.empty() && out_.back() != '\n') out_ += '\n';
+    out_ += text;
+  }
+
   // The new text goes where the last anchor left off, before the held-back lines.
   void InsertBeforePending(const std::string &text) {
-    out_ += text;
+    AppendNew(text);
     out_ += pending_;
     pending_.clear();
     done_ = true;
@@ -276,7 +283,7 @@ class ValueWriter {
   void Replace(const std::string &line) {
     out_ += pending_;
     pending_.clear();
-    out_ += line;
+    AppendNew(line);
     done_ = true;
   }
 
@@ -293,7 +300,7 @@ class ValueWriter {
     if (!EqualsNoCase(name, req_.section)) return;
     in_section_ = true;
     if (req_.insert_at_top) {
-      out_ += KeyEntry();
+      AppendNew(KeyEntry());
       done_ = true;
     }
   }
@@ -315,7 +322,7 @@ class ValueWriter {
     int32_t command = SerialCommandOf(piece.text);
     if (command == req_.index) {
       HoldOrCopy(piece, true);
-      out_ += std::string(req_.value) + "\n";
+      AppendNew(PlainLine());
       done_ = true;
       drop_old_value_ = true;
       return;
