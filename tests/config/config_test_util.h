@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "realistic_config.h"
+
 namespace cfgtest {
 
 // A fresh directory for one test and the path of a "config.ini" inside it.
@@ -16,9 +18,5 @@ TempConfig MakeTempConfig(const std::string &prefix);
 
 // The names of the files in a directory, sorted.
 std::string ListDir(const std::string &dir);
-
-// A configuration of about `lines` lines, shaped like a device's: sections with plain keys,
-// indexed lists and serial command lists.
-std::string RealisticConfig(int lines);
 
 }  // namespace cfgtest
