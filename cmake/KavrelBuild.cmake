@@ -38,9 +38,15 @@ function(kavrel_export_only target mapfile)
       target_sources(${target} PRIVATE ${deffile})
     endif()
     set_target_properties(${target} PROPERTIES PREFIX "")
-    target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++)
+    # Self-contained DLLs: the C++ runtime and winpthread linked in, system DLLs imported.
+    target_link_options(${target} PRIVATE -static)
   else()
-    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile} -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile})
+    # Sanitizer runtimes are linked into executables only, so shared libraries built with
+    # them have undefined references by design.
+    if(NOT KAVREL_SANITIZE)
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${mapfile})
   endif()
 endfunction()
@@ -56,10 +62,15 @@ function(kavrel_add_gtest name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} kavrel_test_support GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   kavrel_warnings(${name})
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-               ENVIRONMENT "KAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR};KAVREL_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  # One variable per property: a list value would be split on its way through discovery.
+  set(properties TIMEOUT ${T_TIMEOUT}
+      ENVIRONMENT "KAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+      ENVIRONMENT_MODIFICATION "KAVREL_BINARY_DIR=set:${PROJECT_BINARY_DIR}")
+  # An empty LABELS value would swallow the next property name.
+  if(T_LABELS)
+    list(APPEND properties LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
 
 # kavrel_add_fuzzer(name SOURCES ... [LIBS ...]): a libFuzzer target; scripts/test.sh runs

@@ -93,7 +93,7 @@ class Authenticator:
         if algorithm.upper() != self.algorithm.upper() or p.get("qop") != "auth":
             return None
         if p.get("username") != self.user or p.get("realm") != self.realm or \
-                p.get("uri") != uri:
+                _origin_form(p.get("uri", "")) != uri:
             return None
         with self._lock:
             known = p.get("nonce") in self._nonces
@@ -105,6 +105,14 @@ class Authenticator:
             return h(text.encode("latin-1")).hexdigest()
 
         ha1 = digest(f"{self.user}:{self.realm}:{self.password}")
-        ha2 = digest(f"{method}:{uri}")
+        ha2 = digest(f"{method}:{p['uri']}")  # the URI as the client signed it
         expected = digest(f"{ha1}:{p['nonce']}:{p['nc']}:{p['cnonce']}:auth:{ha2}")
         return self.user if hmac.compare_digest(expected, p["response"].lower()) else None
+
+
+def _origin_form(uri):
+    """A client behind a proxy signs the absolute URI it sent; the device sees only the path."""
+    if uri.lower().startswith("http://"):
+        slash = uri.find("/", 7)
+        return uri[slash:] if slash >= 0 else "/"
+    return uri

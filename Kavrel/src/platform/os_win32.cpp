@@ -1,0 +1,413 @@
+// The OS layer over Win32 kernel objects.
+#include <winsock2.h>
+#include <windows.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <new>
+
+#include "platform/os.h"
+#include "platform/os_internal.h"
+
+// ---- Locks ----------------------------------------------------------------------------------
+
+struct OsLockImpl {
+  CRITICAL_SECTION section;
+};
+
+int OsLockCreate(OsLock *lock) {
+  if (!lock) return 3;
+  *lock = new (std::nothrow) OsLockImpl;
+  if (!*lock) return 2;
+  InitializeCriticalSection(&(*lock)->section);
+  return 0;
+}
+
+int OsLockDestroy(OsLock *lock) {
+  if (!lock || !*lock) return 3;
+  DeleteCriticalSection(&(*lock)->section);
+  delete *lock;
+  *lock = nullptr;
+  return 0;
+}
+
+int OsLockEnter(OsLock lock) {
+  EnterCriticalSection(&lock->section);
+  return 0;
+}
+
+int OsLockLeave(OsLock lock) {
+  LeaveCriticalSection(&lock->section);
+  return 0;
+}
+
+int OsLockTryEnter(OsLock lock) { return TryEnterCriticalSection(&lock->section) ? 0 : -1; }
+
+// ---- Events ---------------------------------------------------------------------------------
+
+struct OsEventImpl {
+  HANDLE handle;
+};
+
+int OsEventCreate(OsEvent *event, int initially_signalled) {
+  if (!event) return -1;
+  HANDLE h = CreateEventA(nullptr, FALSE, initially_signalled ? TRUE : FALSE, nullptr);
+  if (!h) return -1;
+  *event = new (std::nothrow) OsEventImpl{h};
+  if (!*event) {
+    CloseHandle(h);
+    return -1;
+  }
+  return 0;
+}
+
+int OsEventClose(OsEvent *event) {
+  if (!event || !*event) return 0;
+  CloseHandle((*event)->handle);
+  delete *event;
+  *event = nullptr;
+  return 0;
+}
+
+int OsEventSet(OsEvent event) { return event && SetEvent(event->handle) ? 0 : -1; }
+int OsEventReset(OsEvent event) { return event && ResetEvent(event->handle) ? 0 : -1; }
+
+int OsWait(OsEvent event, uint32_t timeout_ms) {
+  if (!event) return -1;
+  DWORD wait = timeout_ms == OS_WAIT_FOREVER ? INFINITE : timeout_ms;
+  return WaitForSingleObject(event->handle, wait) == WAIT_OBJECT_0 ? 0 : -1;
+}
+
+void OsSleep(uint32_t ms) { Sleep(ms); }
+int OsYield(void) { return SwitchToThread() ? 0 : -1; }
+
+// ---- Threads --------------------------------------------------------------------------------
+
+struct OsThread {
+  HANDLE handle = nullptr;
+  std::atomic<uint32_t> id{0};
+  uint32_t priority = 0;
+  std::atomic<uint32_t> suspended{1};
+  uint32_t stack_size = 0;
+  void *arg = nullptr;
+  void *reserved = nullptr;
+  OsThreadEntry entry = nullptr;
+  uint32_t exit_code = 0;
+  std::atomic<uint32_t> refs{2};
+  std::atomic<bool> ended{false};
+};
+
+namespace {
+
+std::atomic<DWORD> g_tls_index{TLS_OUT_OF_INDEXES};
+CRITICAL_SECTION *TlsGuard() {
+  static CRITICAL_SECTION section;
+  static bool ready = [] {
+    InitializeCriticalSection(&section);
+    return true;
+  }();
+  (void)ready;
+  return &section;
+}
+int g_tls_users = 0;
+HANDLE g_tls_owner = nullptr;
+DWORD g_tls_owner_id = 0;
+
+void ReleaseRef(OsThread *thread) {
+  if (thread->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete thread;
+}
+
+DWORD WINAPI ThreadMain(LPVOID raw) {
+  OsThread *thread = static_cast<OsThread *>(raw);
+  DWORD index = g_tls_index.load();
+  if (index != TLS_OUT_OF_INDEXES) TlsSetValue(index, thread);
+  uint32_t code = thread->entry(thread->arg);
+  thread->exit_code = code;
+  thread->suspended.store(1);
+  thread->ended.store(true);
+  if (index != TLS_OUT_OF_INDEXES) TlsSetValue(index, nullptr);
+  ReleaseRef(thread);
+  return code;
+}
+
+}  // namespace
+
+int OsThreadCreate(OsThread **out, const OsThreadParams *params) {
+  if (!out || !params || !params->entry) return 3;
+  OsThread *thread = new (std::nothrow) OsThread;
+  if (!thread) return 2;
+  thread->priority = params->priority > 255 ? 255 : params->priority;
+  thread->stack_size = params->stack_size;
+  thread->arg = params->arg;
+  thread->entry = params->entry;
+  *out = thread;
+  return 0;
+}
+
+int OsThreadStart(OsThread *thread) {
+  if (!thread || thread->handle) return -1;
+  DWORD id = 0;
+  HANDLE h = CreateThread(nullptr, thread->stack_size, ThreadMain, thread,
+                          CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
+  if (!h) return -1;
+  thread->handle = h;
+  thread->id.store(id);
+  SetThreadPriority(h, OsPriorityMap(thread->priority));
+  uint32_t expected = 1;
+  if (thread->suspended.compare_exchange_strong(expected, 0)) ResumeThread(h);
+  return 0;
+}
+
+int OsThreadSuspend(OsThread *thread) {
+  if (!thread || !thread->handle) return -1;
+  uint32_t expected = 0;
+  if (thread->suspended.compare_exchange_strong(expected, 1)) SuspendThread(thread->handle);
+  return 0;
+}
+
+int OsThreadResume(OsThread *thread) {
+  if (!thread || !thread->handle) return -1;
+  uint32_t expected = 1;
+  if (thread->suspended.compare_exchange_strong(expected, 0)) ResumeThread(thread->handle);
+  return 0;
+}
+
+int OsThreadSetPriority(OsThread *thread, uint32_t priority) {
+  if (!thread) return -1;
+  thread->priority = priority > 255 ? 255 : priority;
+  if (!thread->handle) return 0;
+  return SetThreadPriority(thread->handle, OsPriorityMap(thread->priority)) ? 0 : -1;
+}
+
+int OsThreadJoin(OsThread *thread, uint32_t timeout_ms, uint32_t *exit_code) {
+  if (!thread || !thread->handle) return 0;
+  DWORD wait = timeout_ms == OS_WAIT_FOREVER ? INFINITE : timeout_ms;
+  if (WaitForSingleObject(thread->handle, wait) != WAIT_OBJECT_0) return -1;
+  if (exit_code) *exit_code = thread->exit_code;
+  return 0;
+}
+
+int OsThreadEnded(const OsThread *thread) { return thread->ended.load() ? 1 : 0; }
+
+int OsThreadStop(OsThread *thread, int bounded) {
+  if (!thread || !thread->handle) return -1;
+  uint32_t expected = 1;
+  if (thread->suspended.compare_exchange_strong(expected, 0)) ResumeThread(thread->handle);
+  if (GetCurrentThreadId() != thread->id.load()) {
+    // A thread that does not end in time is left running rather than terminated: forced
+    // termination leaves its locks held and its memory in an unknown state. Its own
+    // reference keeps the object alive until it ends.
+    WaitForSingleObject(thread->handle, bounded ? 3000 : INFINITE);
+  }
+  thread->suspended.store(1);
+  CloseHandle(thread->handle);
+  thread->handle = nullptr;
+  return 0;
+}
+
+int OsThreadDestroy(OsThread **thread) {
+  if (!thread || !*thread) return 3;
+  OsThreadStop(*thread, 1);
+  ReleaseRef(*thread);
+  *thread = nullptr;
+  return 0;
+}
+
+OsThread *OsThreadSelf(void) {
+  DWORD index = g_tls_index.load();
+  return index == TLS_OUT_OF_INDEXES ? nullptr : static_cast<OsThread *>(TlsGetValue(index));
+}
+
+int OsThreadLocalInit(void) {
+  EnterCriticalSection(TlsGuard());
+  int rc = 0;
+  if (g_tls_users++ == 0) {
+    DWORD index = TlsAlloc();
+    if (index == TLS_OUT_OF_INDEXES) {
+      g_tls_users = 0;
+      rc = -1;
+    } else {
+      g_tls_index.store(index);
+      g_tls_owner = GetCurrentThread();
+      g_tls_owner_id = GetCurrentThreadId();
+    }
+  }
+  LeaveCriticalSection(TlsGuard());
+  return rc;
+}
+
+int OsThreadLocalFree(void) {
+  EnterCriticalSection(TlsGuard());
+  int rc = 0;
+  if (g_tls_users == 0) {
+    rc = -1;
+  } else if (--g_tls_users == 0) {
+    TlsFree(g_tls_index.exchange(TLS_OUT_OF_INDEXES));
+  }
+  LeaveCriticalSection(TlsGuard());
+  return rc;
+}
+
+// ---- Clocks ---------------------------------------------------------------------------------
+
+namespace {
+std::atomic<int64_t> g_counts_per_ms{0};
+}
+
+int OsClockInit(void) {
+  LARGE_INTEGER frequency;
+  if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000) {
+    g_counts_per_ms.store(frequency.QuadPart / 1000);
+  }
+  return 0;
+}
+
+uint64_t OsMilliseconds(void) {
+  int64_t per_ms = g_counts_per_ms.load();
+  LARGE_INTEGER now;
+  if (per_ms > 0 && QueryPerformanceCounter(&now)) return static_cast<uint64_t>(now.QuadPart / per_ms);
+  return GetTickCount64();
+}
+
+void OsPlatformLocalTime(OsDate *date) {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  date->year = st.wYear;
+  date->month = st.wMonth;
+  date->day_of_week = st.wDayOfWeek;
+  date->day = st.wDay;
+  date->hour = st.wHour;
+  date->minute = st.wMinute;
+  date->second = st.wSecond;
+}
+
+int OsPlatformSetLocalTime(const OsDate *date) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(date->year);
+  st.wMonth = static_cast<WORD>(date->month);
+  st.wDayOfWeek = static_cast<WORD>(date->day_of_week);
+  st.wDay = static_cast<WORD>(date->day);
+  st.wHour = static_cast<WORD>(date->hour);
+  st.wMinute = static_cast<WORD>(date->minute);
+  st.wSecond = static_cast<WORD>(date->second);
+  return SetLocalTime(&st) ? 0 : -1;
+}
+
+// ---- Files and directories --------------------------------------------------------------------
+
+std::string OsMakePrivateTempDir(const char *prefix) {
+  char root[MAX_PATH + 1];
+  DWORD n = GetTempPathA(sizeof(root), root);
+  if (n == 0 || n > MAX_PATH) return std::string();
+  // The unique-name request creates a file; it is replaced by the directory of that name.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char name[MAX_PATH + 1];
+    if (GetTempFileNameA(root, prefix ? prefix : "", 0, name) == 0) return std::string();
+    DeleteFileA(name);
+    if (CreateDirectoryA(name, nullptr)) return name;
+  }
+  return std::string();
+}
+
+int OsRemoveTree(const std::string &path) {
+  if (path.empty()) return -1;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return DeleteFileA(path.c_str()) || RemoveDirectoryA(path.c_str()) ? 0 : -1;
+  }
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      OsRemoveTree(path + "\\" + name);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+  }
+  return RemoveDirectoryA(path.c_str()) ? 0 : -1;
+}
+
+int OsRemoveFile(const std::string &path) {
+  if (DeleteFileA(path.c_str())) return 0;
+  DWORD error = GetLastError();
+  return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 0 : -1;
+}
+
+int OsMakeDir(const std::string &path) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return 0;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) ? 0 : -1;
+}
+
+int OsReplaceFile(const std::string &from, const std::string &to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : -1;
+}
+
+int OsFlushFile(void *stdio_file) {
+  FILE *file = static_cast<FILE *>(stdio_file);
+  if (!file || fflush(file) != 0) return -1;
+  return _commit(_fileno(file)) == 0 ? 0 : -1;
+}
+
+std::string OsTempFileBeside(const std::string &path) {
+  size_t slash = path.find_last_of("\\/");
+  std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  char name[MAX_PATH + 1];
+  if (GetTempFileNameA(dir.c_str(), "tmp", 0, name) == 0) return std::string();
+  return name;
+}
+
+// ---- Cross-process lock -----------------------------------------------------------------------
+
+struct OsProcessLockImpl {
+  HANDLE mutex;
+};
+
+int OsProcessLockAcquire(const char *name, const std::string &, uint32_t timeout_ms,
+                         OsProcessLock *lock) {
+  if (!lock) return -1;
+  *lock = nullptr;
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  if (!mutex) return -1;
+  DWORD wait = WaitForSingleObject(mutex, timeout_ms);
+  // An abandoned mutex is owned now; its previous owner died, the file stays whole because
+  // every writer replaces it atomically.
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return -1;
+  }
+  *lock = new (std::nothrow) OsProcessLockImpl{mutex};
+  if (!*lock) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return -1;
+  }
+  return 0;
+}
+
+void OsProcessLockRelease(OsProcessLock *lock) {
+  if (!lock || !*lock) return;
+  ReleaseMutex((*lock)->mutex);
+  CloseHandle((*lock)->mutex);
+  delete *lock;
+  *lock = nullptr;
+}
+
+// ---- Diagnostics and sockets ------------------------------------------------------------------
+
+void OsDebugOutput(const char *text) {
+  if (text) OutputDebugStringA(text);
+}
+
+int OsSocketsStart(void) {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 0), &data);
+}
+
+void OsSocketsStop(void) { WSACleanup(); }
