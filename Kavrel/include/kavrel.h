@@ -345,6 +345,122 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetExtraOptions(DeviceHandle device, u
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetCGICommand(const char *name, uint32_t command,
                                                        uint32_t *length, char *buffer);
+/* ---- Configuration values ------------------------------------------------------------- */
+
+/*
+ * The device's configuration is a text file kept on the host (fetched from the device and
+ * sent back by the configuration transfer functions); the functions below read and change
+ * single values of that local file and never talk to the device. A value is addressed by
+ * its section and key as they stand in the file (names compare case-insensitively), and by
+ * an index: negative for a plain value, 0 and up for one entry of an indexed list. Value
+ * buffers hold KAVREL_VALUE_MAX bytes (the longest line of the file and its NUL).
+ *
+ * They run on the calling thread, take no operation slot, and rely on the host not to call
+ * them while a transfer or an upgrade of the same device is writing the file. Calls for one
+ * device must not overlap.
+ *
+ * Common results: 0x80000001 a NULL device; 0x80000003 a device not in use, or a NULL
+ * argument; 0x80060305 a device whose property level the function does not accept (each is
+ * logged).
+ */
+#define KAVREL_VALUE_MAX 260
+/* A section buffer holds KAVREL_SECTION_MAX bytes plus the digits of an instance number
+ * (5 at most); a key buffer KAVREL_KEY_MAX bytes. */
+#define KAVREL_SECTION_MAX 16
+#define KAVREL_KEY_MAX 40
+
+/*
+ * Kavrel_GetSysInfo: reads one value of the device's local configuration file.
+ * device: a device with its configuration (property level 0).
+ * value: KAVREL_VALUE_MAX bytes for the value. section, key: the names in the file.
+ * index: negative for a plain value, else the entry of an indexed list.
+ * Results: 0 and the value; 0x80060308 the file cannot be read; 0x8006030A the value is not
+ * in the file; on both `value` is empty. Handle results as above (`value` untouched).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetSysInfo(DeviceHandle device, char *value,
+                                                     const char *section, const char *key,
+                                                     int32_t index);
+
+/*
+ * Kavrel_SetSysInfo: writes one value into the device's local configuration file, adding
+ * the section and key when the file lacks them. The file is replaced as a whole in one step,
+ * so a crash or a full disk leaves the old file or the new one. In sections whose name
+ * begins with "image" a "mode" = "save" entry is first added at the top when missing.
+ * device: a device with its configuration (property level 0). value: the text to write.
+ * section, key, index: as for Kavrel_GetSysInfo.
+ * Results: 0; 0x80060308 the file cannot be read or replaced (it stays as it was);
+ * 0x80000003 also for names and values that would break the file's line structure: a line
+ * end, an empty name, "]" in a section name, ">" or "[...]" in a key name, "[...]" or
+ * "<...>" in a value, or a line longer than 259 characters. Handle results as above.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetSysInfo(DeviceHandle device, const char *value,
+                                                     const char *section, const char *key,
+                                                     int32_t index);
+
+/*
+ * Kavrel_GetSysInfoSecEntry: the section and key under which the device's model series
+ * keeps a setting, by parameter ID. The low 16 bits of `id` are the parameter number; the
+ * high 16 bits an instance number, which is appended to the section's name ("SERIAL" with
+ * instance 2 gives "SERIAL2").
+ * device: a device described by its server type or with its configuration (level 0 or 1).
+ * section: KAVREL_SECTION_MAX bytes plus the digits of the instance; key: KAVREL_KEY_MAX.
+ * Results: 0 and both names; 0x80060315 the model series has no such setting (both names
+ * empty). Handle results as above (names untouched).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetSysInfoSecEntry(DeviceHandle device, uint32_t id,
+                                                             char *section, char *key);
+
+/*
+ * Kavrel_GetSysInfoByID: reads a value by parameter ID: Kavrel_GetSysInfoSecEntry, then
+ * Kavrel_GetSysInfo. For parameter 159 (the wireless key format) a value "YES" reads as
+ * "HEX" and "NO" as "ASCII" (either case).
+ * Results: those of the translation (0x80060315 leaves `value` untouched), else those of
+ * Kavrel_GetSysInfo; a device of level 1 is thus refused with 0x80060305.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetSysInfoByID(DeviceHandle device, char *value,
+                                                         uint32_t id, int32_t index);
+
+/*
+ * Kavrel_SetSysInfoByID: writes a value by parameter ID: Kavrel_GetSysInfoSecEntry, then
+ * Kavrel_SetSysInfo. For parameter 159 on devices whose file names the key "key hex-format",
+ * "HEX" (either case) is written as "Yes" and any other value as "No". The caller's text is
+ * never changed.
+ * Results: those of the translation, else those of Kavrel_SetSysInfo.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetSysInfoByID(DeviceHandle device, const char *value,
+                                                         uint32_t id, int32_t index);
+
+/*
+ * The result of parsing a device's system information text (the answer of
+ * "/cgi-bin/sysinfo.cgi"): 11208 bytes. The named members are those the library reads; the
+ * reserved bytes belong to the model-resource library and are only carried.
+ */
+#ifndef KAVREL_SYSINFODATA_DEFINED
+/* The model-resource library's header describes the same bytes; whichever comes first
+ * defines the record for both. */
+#define KAVREL_SYSINFODATA_DEFINED
+typedef struct SysInfoData {
+  char ModelName[64]; /* the model name the device reports, NUL-terminated */
+  uint8_t Reserved0[10778];
+  char VideoUrl[40];  /* the video path the device reports; empty when the first byte is 0 */
+  uint8_t Reserved1[294];
+  int32_t CamNum;     /* camera count */
+  int32_t Reserved2;
+  int32_t DiNum;      /* digital input count */
+  int32_t DoNum;      /* digital output count */
+  int32_t VideoCodec; /* video codec code */
+  int32_t AudioCodec; /* audio codec code */
+  uint8_t Reserved3[8];
+} SysInfoData;
+#endif
+
+/*
+ * Kavrel_ParseSysInfo: parses a system information text (at most 1023 bytes, NUL-terminated)
+ * into `data`, through the model-resource library's parser. Needs no context or device.
+ * Results: 0x80000003 when either argument is NULL (the parser is not called); otherwise
+ * the parser's own result, 0 for success (its failures are negative numbers).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_ParseSysInfo(const char *text, SysInfoData *data);
 
 #ifdef __cplusplus
 }
@@ -371,5 +487,13 @@ KAVREL_STATIC_ASSERT_(sizeof(KavrelDeviceProperty) == 72, "property size");
 KAVREL_STATIC_ASSERT_(offsetof(KavrelProxyInfo, port) == 24, "proxy port");
 KAVREL_STATIC_ASSERT_(sizeof(KavrelProxyInfo) == 32, "proxy size");
 #endif
+KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, ModelName) == 0, "sysinfo model name");
+KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, VideoUrl) == 10842, "sysinfo video path");
+KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, CamNum) == 11176, "sysinfo camera count");
+KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, DiNum) == 11184, "sysinfo input count");
+KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, DoNum) == 11188, "sysinfo output count");
+KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, VideoCodec) == 11192, "sysinfo video codec");
+KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, AudioCodec) == 11196, "sysinfo audio codec");
+KAVREL_STATIC_ASSERT_(sizeof(SysInfoData) == 11208, "sysinfo size");
 
 #endif /* KAVREL_H */

@@ -111,6 +111,10 @@ typedef struct ServerParam {
  * The result of Morvane_ParseSysInfo (11208 bytes). The library reads ModelName, VideoUrl,
  * CamNum, DiNum, DoNum, VideoCodec and AudioCodec; every other member is Morvane's own.
  */
+#ifndef KAVREL_SYSINFODATA_DEFINED
+/* Kavrel's public header describes the same bytes; whichever comes first defines the record
+ * for both, and both check its layout. */
+#define KAVREL_SYSINFODATA_DEFINED
 typedef struct SysInfoData {
   char ModelName[64];     /* "model": the device's model name, e.g. "KM5120-V2.0.1" */
   char HostName[64];      /* "hostname" */
@@ -130,6 +134,7 @@ typedef struct SysInfoData {
   int32_t MDWinNum;       /* "motionwindows" */
   int32_t Reserved3;
 } SysInfoData;
+#endif
 
 /*
  * Morvane_GetParamForServer: the record of a model, by its model name.
