@@ -12,11 +12,14 @@ constexpr uint32_t kHigh = 300;  // DiLevelHigh
 constexpr uint32_t kLow = 301;   // DiLevelLow
 constexpr size_t kQueryMax = 260;
 
-// Appends to a bounded query; false when it would not fit.
-bool Append(char *query, size_t size, const char *format, int n, const char *a, const char *b) {
+// Appends one output to a bounded query; false when it would not fit.
+bool AppendOutput(char *query, bool first, bool short_form, int n, const char *relay,
+                  const char *state) {
   size_t used = strlen(query);
-  int wrote = snprintf(query + used, size - used, format, n, a, n, b);
-  return wrote >= 0 && used + static_cast<size_t>(wrote) < size;
+  int wrote = short_form ? snprintf(query + used, kQueryMax - used, "?do=%s", state)
+                         : snprintf(query + used, kQueryMax - used, "%sdo%d=%s&do%d=%s",
+                                    first ? "?" : "&", n, relay, n, state);
+  return wrote >= 0 && used + static_cast<size_t>(wrote) < kQueryMax;
 }
 
 // Builds the output query onto a copy of SetDoUrl. 0, or 0x80000003 when no output is set.
@@ -31,16 +34,9 @@ uint32_t BuildDOQuery(const KavrelDevice *device, const uint32_t *levels, int32_
     if (level == 0) continue;
     const char *relay = level == kLow ? "o" : "c";
     const char *state = level == kHigh ? "h" : "l";
-    bool ok;
-    if (first && short_form) {
-      size_t used = strlen(query);
-      int wrote = snprintf(query + used, kQueryMax - used, "?do=%s", state);
-      ok = wrote >= 0 && used + static_cast<size_t>(wrote) < kQueryMax;
-    } else {
-      ok = Append(query, kQueryMax, first ? "?do%d=%s&do%d=%s" : "&do%d=%s&do%d=%s", n, relay,
-                  state);
+    if (!AppendOutput(query, first, first && short_form, n, relay, state)) {
+      return KAVREL_E_INVALIDARG;
     }
-    if (!ok) return KAVREL_E_INVALIDARG;
     first = false;
   }
   if (first) {

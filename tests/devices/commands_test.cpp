@@ -62,7 +62,7 @@ class Commands : public ::testing::Test {
   }
   int Mark() {
     auto all = sim_->Log();
-    return all.empty() ? 0 : all.back().seq;
+    return all.empty() ? 0 : all.back().seq + 1;  // the index of the next entry
   }
   // The one request since `mark`, as "path?query".
   std::string OnlyRequest(const std::string &name, int mark) {
