@@ -18,7 +18,8 @@ void Resolve_Copy(char *field, size_t size, const char *text) { snprintf(field, 
 // codecs and video path.
 int32_t Learn_BuildRecord(const SysInfoData *info, ServerParam *param) {
   memset(param, 0, sizeof(*param));
-  char friendly[MORVANE_FRIENDLY_NAME_MAX] = {0};
+  // Morvane writes at most MORVANE_FRIENDLY_NAME_MAX bytes; the buffer does not rely on it.
+  char friendly[CATALOG_DEVICE_STRING] = {0};
   int32_t r = Morvane_GetMappingFriendlyName(info->ModelName, friendly);
   if (r != 0) return r;
   r = Morvane_GetParamForServerByFriendlyName(friendly, param);
