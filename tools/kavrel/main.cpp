@@ -278,14 +278,22 @@ int RunHttp(const Settings &s, Output &out, const std::string &path, bool post, 
   return 0;
 }
 
+// The model's CGI paths, by command number; needs no device.
 int RunInfo(const Settings &s, Output &out) {
   if (s.device.type.empty()) {
     out.Usage("info needs the model: give --type or set KAVREL_TYPE");
     return 2;
   }
-  Session session(s);
-  if (session.Open(out)) return 1;
-  out.Model(s.device.type);
+  static const char *const kCommands[] = {"ptz", "recall", "preset", "get-di", "set-do"};
+  std::vector<std::pair<std::string, std::string>> paths;
+  for (uint32_t command = 0; command < 5; ++command) {
+    char buffer[64] = {0};
+    uint32_t length = sizeof(buffer) - 1;
+    uint32_t rc = Kavrel_GetCGICommand(s.device.type.c_str(), command, &length, buffer);
+    if (rc) return out.Failure("Kavrel_GetCGICommand (unknown --type?)", rc), 1;
+    paths.emplace_back(kCommands[command], buffer);
+  }
+  out.Model(s.device.type, paths);
   return 0;
 }
 
@@ -320,18 +328,18 @@ int main(int argc, char **argv) {
       "kavrel"};
   app.require_subcommand(1);
   Settings s;
-  app.add_option("--host", s.device.host, "device address (KAVREL_HOST)")->envname("KAVREL_HOST");
-  app.add_option("--http-port", s.device.http_port, "device HTTP port, default 80 (KAVREL_HTTP_PORT)")
+  app.add_option("--host", s.device.host, "device address")->envname("KAVREL_HOST");
+  app.add_option("--http-port", s.device.http_port, "device HTTP port, default 80")
       ->envname("KAVREL_HTTP_PORT");
-  app.add_option("--ftp-port", s.device.ftp_port, "device FTP port, default 21 (KAVREL_FTP_PORT)")
+  app.add_option("--ftp-port", s.device.ftp_port, "device FTP port, default 21")
       ->envname("KAVREL_FTP_PORT");
-  app.add_option("--user", s.device.user, "user name (KAVREL_USER)")->envname("KAVREL_USER");
-  app.add_option("--password", s.device.password, "password (KAVREL_PASSWORD)")
+  app.add_option("--user", s.device.user, "user name")->envname("KAVREL_USER");
+  app.add_option("--password", s.device.password, "password")
       ->envname("KAVREL_PASSWORD");
   app.add_option("--type", s.device.type,
-                 "model server type, e.g. KM3111; without it only 'http' works (KAVREL_TYPE)")
+                 "model server type, e.g. KM3111; without it only 'http' works")
       ->envname("KAVREL_TYPE");
-  app.add_option("--timeout", s.device.timeout_ms, "request time-out in ms, default 10000 (KAVREL_TIMEOUT)")
+  app.add_option("--timeout", s.device.timeout_ms, "request time-out in ms, default 10000")
       ->envname("KAVREL_TIMEOUT");
   app.add_flag("--async", s.async, "run the command through the library's callback and wait for it");
   app.add_flag("--json", s.json, "print machine-readable JSON");

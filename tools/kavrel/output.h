@@ -6,6 +6,8 @@
 #include <stdio.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kavrel.h"
 
@@ -90,11 +92,20 @@ class Output {
     }
   }
 
-  void Model(const std::string &type) {
+  void Model(const std::string &type,
+             const std::vector<std::pair<std::string, std::string>> &paths) {
     if (json_) {
-      printf("{\"ok\":true,\"type\":%s}\n", Quote(type).c_str());
-    } else {
-      printf("%s: known model\n", type.c_str());
+      printf("{\"ok\":true,\"type\":%s,\"paths\":{", Quote(type).c_str());
+      for (size_t i = 0; i < paths.size(); ++i) {
+        printf("%s%s:%s", i ? "," : "", Quote(paths[i].first).c_str(),
+               Quote(paths[i].second).c_str());
+      }
+      printf("}}\n");
+      return;
+    }
+    printf("%s\n", type.c_str());
+    for (const auto &p : paths) {
+      printf("  %-7s %s\n", p.first.c_str(), p.second.empty() ? "-" : p.second.c_str());
     }
   }
 
