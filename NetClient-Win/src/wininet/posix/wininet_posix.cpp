@@ -58,8 +58,14 @@ struct Root : Handle {
   int in_flight = 0;
   std::mutex proxy_mu;
   std::string proxy, bypass;
+  // The connections' threads; those that have ended are joined when the next one starts,
+  // the rest when the root closes.
+  struct WorkerThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
   std::mutex threads_mu;
-  std::vector<std::thread> threads;
+  std::vector<WorkerThread> threads;
 };
 
 struct Connection;
@@ -221,7 +227,7 @@ void ReleaseWire(Connection *c) {
   c->wire_cv.notify_all();
 }
 
-void Worker(std::shared_ptr<Connection> conn) {
+void Worker(std::shared_ptr<Connection> conn, std::shared_ptr<std::atomic<bool>> done) {
   for (;;) {
     std::function<void()> task;
     {
@@ -251,6 +257,7 @@ void Worker(std::shared_ptr<Connection> conn) {
     conn->exited = true;
   }
   NotifyClosing(conn.get());
+  *done = true;
 }
 
 bool Queue(Connection *conn, std::function<void()> task) {
@@ -423,9 +430,18 @@ std::shared_ptr<Connection> NewConnection(const std::shared_ptr<Root> &root) {
 void StartWorker(const std::shared_ptr<Connection> &conn) {
   Root *root = conn->root.get();
   std::lock_guard<std::mutex> lock(root->threads_mu);
-  root->threads.emplace_back(Worker, conn);
+  for (auto it = root->threads.begin(); it != root->threads.end();) {
+    if (*it->done && it->thread.get_id() != std::this_thread::get_id()) {
+      it->thread.join();
+      it = root->threads.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  root->threads.push_back({std::thread(Worker, conn, done), done});
   std::lock_guard<std::mutex> clock(conn->mu);
-  conn->worker = root->threads.back().get_id();
+  conn->worker = root->threads.back().thread.get_id();
 }
 
 void CloseConnection(Connection *c) {
@@ -476,16 +492,16 @@ BOOL CloseRoot(const std::shared_ptr<Root> &root) {
     }
   }
   for (auto &child : children) InternetCloseHandle(child->id);
-  std::vector<std::thread> threads;
+  std::vector<Root::WorkerThread> threads;
   {
     std::lock_guard<std::mutex> lock(root->threads_mu);
     threads.swap(root->threads);
   }
   for (auto &t : threads) {
-    if (t.get_id() == std::this_thread::get_id()) {
-      t.detach();
+    if (t.thread.get_id() == std::this_thread::get_id()) {
+      t.thread.detach();
     } else {
-      t.join();
+      t.thread.join();
     }
   }
   return TRUE;
