@@ -11,11 +11,14 @@
  * result) when its synchronous flag is non-zero or the slot has no callback; otherwise it
  * returns 0 once started and its outcome arrives through the slot's NetClientCallback as
  * one of the NETCLIENT_EV_* codes. If an asynchronous start returns a failure, the callback
- * is not called for that operation.
+ * is not called for that operation. A waiting operation reports through its result alone;
+ * the one callback it may cause is 240 from NetClient_Abort.
  *
  * Threads. Callbacks run on the service's own threads (asynchronous completions, with the
- * slot's lock held, so a callback may call back into this library on the same slot) and on
- * the thread that calls NetClient_Abort (code 240). A slot runs one operation at a time;
+ * slot's lock held, so a callback may call back into this library on the same slot), on
+ * the thread that calls NetClient_Abort (code 240), and on the calling thread when an
+ * asynchronous operation is answered at once (find next, which reads a listing already
+ * fetched). A slot runs one operation at a time;
  * NetClient_Abort and NetClient_CloseRequest may be called from any thread at any time.
  *
  * HTTP request types (11, 12, 14, 15) are reserved: this build connects FTP requests only
@@ -287,8 +290,11 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_ReadData(NetClientRequestHand
  * remote_path in 8 KB chunks (mode: NETCLIENT_FTP_MODE_*). Progress: 230 with the size,
  * then 231 with the running total after every chunk. Waiting: 0 once the server has the
  * whole file, NETCLIENT_E_LOCAL_FILE, NETCLIENT_E_WRITE, NETCLIENT_E_RESET,
- * NETCLIENT_E_TIMEOUT, NETCLIENT_ABORTED. Asynchronous: 0, then 204 when the remote file is
- * complete and closed (an empty file included), 220/202/207 on the way or on failure.
+ * NETCLIENT_E_TIMEOUT, NETCLIENT_ABORTED. Asynchronous: 0, then 220 once the first chunk
+ * is on its way, and 204 once the remote file is complete and closed (an empty file
+ * included: 204 alone); a failure reports 202 (the remote file could not be opened, or the
+ * first chunk failed) or 207 (a later chunk failed, 232 before it for a reset).
+ * A waiting upload paces itself at one 8 KB chunk per 16 ms.
  */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_PutFile(NetClientRequestHandle request,
                                                                const char *local_path,

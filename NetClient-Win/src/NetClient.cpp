@@ -278,12 +278,11 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_OpenRequest(NetClientHandle c
   std::lock_guard<std::mutex> lock(context->m_Lock);
   if (context->m_nInUse >= context->m_nSlots) return NETCLIENT_E_NO_SLOT;
   for (int32_t i = context->m_nSlots - 1; i >= 0; --i) {
+    // The slot's own lock is not taken here: the lock order is request, then context.
     CNetClientRequest *slot = &context->m_pSlots[i];
-    NcLock slot_lock(slot->m_Lock);
     if (slot->m_bInUse) continue;
     slot->m_bInUse = 1;
     slot->m_pOwner = context;
-    slot->m_pConnection.reset();
     if (context->m_pszProxy != nullptr && context->m_szProxyUser[0] != '\0') {
       NcCopy(slot->m_szProxyUser, sizeof slot->m_szProxyUser, context->m_szProxyUser);
       NcCopy(slot->m_szProxyPassword, sizeof slot->m_szProxyPassword, context->m_szProxyPassword);

@@ -49,7 +49,8 @@ struct CNetClientRequest {
   char m_szPassword[256] = {};
   char m_szPath[1024] = {};
   char m_szExtra[2048] = {};
-  uint8_t m_bInUse = 0;
+  // Written under both the request lock and the context lock; read under either.
+  std::atomic<uint8_t> m_bInUse{0};
   void *m_pContext = nullptr;
   uint32_t m_bSkipCredentials = 0;
   std::atomic<uint32_t> m_bAbort{0};

@@ -129,6 +129,22 @@ TEST_F(FtpTest, WaitingUploadsArriveWholeWithProgress) {
   }
 }
 
+TEST_F(FtpTest, WaitingUploadOnASlotWithACallbackHasOneWriter) {
+  // The slot has a callback, but the call waits: only this thread writes chunks, so each
+  // chunk goes out once, in order, and the waiting call reports through its result alone.
+  Events events;
+  Describe(PyFtpServer::password(), &events);
+  ASSERT_EQ(0u, NetClient_Connect(request_, 1));
+  std::string bytes = Bytes(10 * 8192 + 17);
+  ProgressLog progress;
+  ASSERT_EQ(0u, NetClient_FTP_PutFileWithProgress(request_, Local("one.bin", bytes).c_str(),
+                                                  "one.bin", NETCLIENT_FTP_MODE_BINARY, 1,
+                                                  ProgressLog::Callback, &progress));
+  EXPECT_TRUE(bytes == kvtest::ReadFile(server_.root() + "/one.bin"));
+  ExpectProgress(progress.Entries(), bytes.size());
+  EXPECT_TRUE(events.Codes().empty());
+}
+
 TEST_F(FtpTest, AsynchronousUploadsReportCompletionOnce) {
   Events events;
   Describe(PyFtpServer::password(), &events);

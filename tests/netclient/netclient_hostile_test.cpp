@@ -124,6 +124,23 @@ TEST_F(HostileTest, DataConnectionFaultsFailTheTransfer) {
   }
 }
 
+TEST_F(HostileTest, AnUploadTheServerDoesNotConfirmFails) {
+  for (const char *end : {"451 local error in processing\r\n", "226 x\r\n226-\r\n", ""}) {
+    SCOPED_TRACE(end);
+    PeerScript script;
+    script.transfer_end = end;
+    ScriptedPeer peer(script);
+    ASSERT_EQ(0u, Connect(peer));
+    uint32_t r = Upload("0123456789");
+    if (std::string(end).compare(0, 4, "226 ") == 0) {
+      EXPECT_EQ(0u, r);
+    } else {
+      EXPECT_EQ(NETCLIENT_E_WRITE, r);  // refused, or no final reply within the time-out
+    }
+    ASSERT_EQ(0u, NetClient_Disconnect(request_));
+  }
+}
+
 TEST_F(HostileTest, ControlConnectionClosedMidTransferFailsTheUpload) {
   for (bool data_too : {false, true}) {
     SCOPED_TRACE(data_too ? "control and data closed" : "control closed");

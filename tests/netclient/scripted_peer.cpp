@@ -165,7 +165,7 @@ void ScriptedPeer::Session(int control) {
         }
       }
       close(data);
-      Send(control, "226 transfer complete\r\n");
+      Send(control, script_.transfer_end);
     } else if (verb == "QUIT") {
       Send(control, "221 bye\r\n");
       break;

@@ -19,6 +19,7 @@ struct PeerScript {
   std::string pasv_reply;             // replaces the PASV reply when not empty
   long close_control_after = -1;      // STOR: close the control connection after this many bytes
   bool close_data_too = false;        // ... and the data connection with it
+  std::string transfer_end = "226 transfer complete\r\n";  // the final reply of a transfer
 };
 
 class ScriptedPeer {

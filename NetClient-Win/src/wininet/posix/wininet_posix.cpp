@@ -2,9 +2,10 @@
 // FTP operations that the network client issues (see nc_wininet.h for the scope).
 //
 // Each FTP connection handle owns one thread that runs its operations in order; that
-// thread delivers their completions. Lock order: a connection's queue lock (mu) may be taken
-// while holding its I/O lock (io), never the reverse; no layer lock is held while the
-// status callback runs.
+// thread delivers their completions once the operation has given the wire back. Locks: the
+// registry lock, a root's callback lock and a connection's lock (mu) are leaves, each held
+// only for a few statements; the wire is an ownership flag under mu, not a lock held across
+// a callback wait. No layer lock is held while the status callback runs.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -57,8 +58,14 @@ struct Root : Handle {
   int in_flight = 0;
   std::mutex proxy_mu;
   std::string proxy, bypass;
+  // The connections' threads; those that have ended are joined when the next one starts,
+  // the rest when the root closes.
+  struct WorkerThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
   std::mutex threads_mu;
-  std::vector<std::thread> threads;
+  std::vector<WorkerThread> threads;
 };
 
 struct Connection;
@@ -82,9 +89,14 @@ struct Connection : Handle, std::enable_shared_from_this<Connection> {
   Connection() : Handle(Kind::Connection) {}
   std::string host, user, password;
   uint16_t port = 21;
-  std::recursive_timed_mutex io;  // held while an operation uses the wire
-  std::mutex mu;            // guards the queue, the stop flag and the socket numbers
+  std::mutex mu;  // guards the queue, the stop flag, the wire's owner and the socket numbers
   std::condition_variable cv;
+  // The wire (control connection and data connections) has one user at a time: the
+  // connection's thread running an operation, or a thread closing an upload's file.
+  std::condition_variable wire_cv;
+  bool wire_busy = false;
+  std::thread::id wire_owner;
+  int wire_depth = 0;
   std::deque<std::function<void()>> tasks;
   bool stop = false;
   bool running = false;
@@ -187,7 +199,35 @@ void NotifyClosing(Handle *h) {
 
 // ---- The connection's thread ------------------------------------------------------------
 
-void Worker(std::shared_ptr<Connection> conn) {
+// Takes the wire, waiting up to timeout_ms (negative: without limit). Re-entrant.
+bool AcquireWire(Connection *c, int timeout_ms) {
+  std::unique_lock<std::mutex> lock(c->mu);
+  std::thread::id self = std::this_thread::get_id();
+  if (c->wire_busy && c->wire_owner == self) {
+    ++c->wire_depth;
+    return true;
+  }
+  auto free = [c] { return !c->wire_busy; };
+  if (timeout_ms < 0) {
+    c->wire_cv.wait(lock, free);
+  } else if (!c->wire_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), free)) {
+    return false;
+  }
+  c->wire_busy = true;
+  c->wire_owner = self;
+  c->wire_depth = 1;
+  return true;
+}
+
+void ReleaseWire(Connection *c) {
+  std::lock_guard<std::mutex> lock(c->mu);
+  if (--c->wire_depth > 0) return;
+  c->wire_busy = false;
+  c->wire_owner = std::thread::id();
+  c->wire_cv.notify_all();
+}
+
+void Worker(std::shared_ptr<Connection> conn, std::shared_ptr<std::atomic<bool>> done) {
   for (;;) {
     std::function<void()> task;
     {
@@ -198,12 +238,11 @@ void Worker(std::shared_ptr<Connection> conn) {
       conn->tasks.pop_front();
       conn->running = true;
     }
-    {
-      std::lock_guard<std::recursive_timed_mutex> io(conn->io);
-      t_in_task = true;
-      task();
-      t_in_task = false;
-    }
+    AcquireWire(conn.get(), -1);
+    t_in_task = true;
+    task();
+    t_in_task = false;
+    ReleaseWire(conn.get());
     {
       std::lock_guard<std::mutex> lock(conn->mu);
       conn->running = false;
@@ -218,6 +257,7 @@ void Worker(std::shared_ptr<Connection> conn) {
     conn->exited = true;
   }
   NotifyClosing(conn.get());
+  *done = true;
 }
 
 bool Queue(Connection *conn, std::function<void()> task) {
@@ -370,7 +410,7 @@ DWORD Download(Connection *c, const std::string &remote, const std::string &loca
   return err;
 }
 
-// Closes an upload's data connection and reads the final reply. Runs with the wire's lock.
+// Closes an upload's data connection and reads the final reply. The caller holds the wire.
 DWORD FinishUpload(File *f) {
   Connection *c = f->conn.get();
   if (f->finished) return 0;
@@ -390,9 +430,18 @@ std::shared_ptr<Connection> NewConnection(const std::shared_ptr<Root> &root) {
 void StartWorker(const std::shared_ptr<Connection> &conn) {
   Root *root = conn->root.get();
   std::lock_guard<std::mutex> lock(root->threads_mu);
-  root->threads.emplace_back(Worker, conn);
+  for (auto it = root->threads.begin(); it != root->threads.end();) {
+    if (*it->done && it->thread.get_id() != std::this_thread::get_id()) {
+      it->thread.join();
+      it = root->threads.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  root->threads.push_back({std::thread(Worker, conn, done), done});
   std::lock_guard<std::mutex> clock(conn->mu);
-  conn->worker = root->threads.back().get_id();
+  conn->worker = root->threads.back().thread.get_id();
 }
 
 void CloseConnection(Connection *c) {
@@ -413,16 +462,13 @@ BOOL CloseFile(const std::shared_ptr<File> &f) {
     on_worker = c->worker == std::this_thread::get_id();
   }
   DWORD err = 0;
-  std::unique_lock<std::recursive_timed_mutex> io(c->io, std::defer_lock);
+  // With no write queued or running the transfer is complete: take the wire (the
+  // connection's thread may still be finishing the last write) and confirm it now, so the
+  // caller learns whether the file arrived.
   bool idle = f->pending_writes == 0 && !c->closed;
-  if (on_worker) {
-    io.lock();
-  } else if (idle) {
-    io.try_lock_for(std::chrono::milliseconds(c->timeout_ms.load()));
-  }
-  if (io.owns_lock() && (on_worker || idle)) {
-    // The wire is ours: confirm the transfer now, so the caller learns whether it arrived.
+  if ((on_worker || idle) && AcquireWire(c, on_worker ? -1 : c->timeout_ms.load())) {
     err = FinishUpload(f.get());
+    ReleaseWire(c);
   } else {
     // An operation is running (a write in flight): cancel it; the data connection is
     // closed when its turn comes.
@@ -446,16 +492,16 @@ BOOL CloseRoot(const std::shared_ptr<Root> &root) {
     }
   }
   for (auto &child : children) InternetCloseHandle(child->id);
-  std::vector<std::thread> threads;
+  std::vector<Root::WorkerThread> threads;
   {
     std::lock_guard<std::mutex> lock(root->threads_mu);
     threads.swap(root->threads);
   }
   for (auto &t : threads) {
-    if (t.get_id() == std::this_thread::get_id()) {
-      t.detach();
+    if (t.thread.get_id() == std::this_thread::get_id()) {
+      t.thread.detach();
     } else {
-      t.join();
+      t.thread.join();
     }
   }
   return TRUE;
