@@ -68,15 +68,22 @@
   XX(KAVREL_NC_E_FIND_NEXT, 0x80040211u, "find next failed")                                   \
   XX(KAVREL_NC_E_ABORTING, 0x80040212u, "connect refused: the request is being aborted")       \
   XX(KAVREL_NC_E_RESET, 0x80040213u, "the server reset the connection during an upload")      \
+  XX(KAVREL_NC_E_NOT_SUPPORTED, 0x80040214u, "request type not supported by this build")       \
+  XX(KAVREL_NC_E_DOWNLOAD, 0x80040215u, "download failed")                                     \
   /* scheduler library and socket FTP client */                                                \
+  XX(KAVREL_T_E_NOMEM, 0x8007000Eu, "the scheduler ran out of memory")                         \
   XX(KAVREL_T_TIMEOUT, 0x80070042u, "time-out reported by the scheduler")                      \
   XX(KAVREL_T_WITHDRAWN, 0x80070043u, "operation withdrawn by an abort")                       \
   XX(KAVREL_T_CLOSED, 0x80070071u, "transfer ended normally")                                  \
   XX(KAVREL_T_FINAL_REPLY, 0x80070072u, "final FTP reply read")                                \
   XX(KAVREL_T_E_SOCKET, 0x80070074u, "socket could not be created or wrapped")                 \
+  XX(KAVREL_T_E_INVALIDARG, 0x80070057u, "the scheduler refused an argument")                  \
   XX(KAVREL_T_E_CONNECT, 0x80070076u, "connection failed or refused")                          \
+  XX(KAVREL_T_E_IO, 0x80070079u, "a read, write or accept failed")                             \
   XX(KAVREL_T_E_LISTEN, 0x8007007Au, "bind or listen failed")                                  \
   XX(KAVREL_T_E_HTTP, 0x8007007Bu, "HTTP failure or malformed reply")                          \
+  XX(KAVREL_T_E_BUSY, 0x8007007Cu, "an operation is already pending on the token or handle")  \
+  XX(KAVREL_T_E_NOTPENDING, 0x8007007Du, "nothing pending to withdraw")                        \
   XX(KAVREL_T_E_UNAUTHORIZED, 0x80070082u, "HTTP 401: credentials refused")                    \
   XX(KAVREL_T_E_NOT_FOUND, 0x80070083u, "HTTP 404: not found")                                 \
   XX(KAVREL_T_E_ARG, 0x800700D1u, "invalid argument or unknown FTP command")                   \

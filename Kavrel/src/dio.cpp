@@ -27,6 +27,8 @@ uint32_t BuildDOQuery(const KavrelDevice *device, const uint32_t *levels, int32_
                       char *query) {
   memset(query, 0, kQueryMax);
   Device_CopyString(query, kQueryMax, device->param.SetDoUrl);
+  // Series-3 devices take "do=" for output 1 only: the short form names no output, so
+  // using it for a later output would switch output 1 instead.
   bool short_form = Device_Series(device) == '3';
   bool first = true;
   for (int32_t n = 1; n <= count; ++n) {
@@ -34,7 +36,7 @@ uint32_t BuildDOQuery(const KavrelDevice *device, const uint32_t *levels, int32_
     if (level == 0) continue;
     const char *relay = level == kLow ? "o" : "c";
     const char *state = level == kHigh ? "h" : "l";
-    if (!AppendOutput(query, first, first && short_form, n, relay, state)) {
+    if (!AppendOutput(query, first, first && short_form && n == 1, n, relay, state)) {
       return KAVREL_E_INVALIDARG;
     }
     first = false;

@@ -92,6 +92,8 @@ TEST_F(Commands, OutputQueries) {
       {"km2401", km2401, {0, 301}, 0, "/cgi-bin/setdo.cgi?do2=o&do2=l"},
       {"km2401", km2401, {300, 301}, 0, "/cgi-bin/setdo.cgi?do1=c&do1=h&do2=o&do2=l"},
       {"km3111", km3111, {300, 300}, 0, "/setup/setdo.cgi?do=h&do2=c&do2=h"},
+      // The short form names no output: output 2 alone must not switch output 1.
+      {"km3111", km3111, {0, 301}, 0, "/setup/setdo.cgi?do2=o&do2=l"},
       {"km2401", km2401, {0, 0}, 0x80000003u, nullptr},
       {"km2401", km2401, {300, 0, 0, 0}, 0, "/cgi-bin/setdo.cgi?do1=c&do1=h"},
       {"km2401", km2401, {300, 0, 301, 0}, 0x80000003u, nullptr},  // beyond DoNum
@@ -109,7 +111,7 @@ TEST_F(Commands, OutputQueries) {
       EXPECT_TRUE(Requests(c.device, mark).empty()) << c.device;
     }
   }
-  EXPECT_EQ(sim_->DoLevels("km3111"), (std::vector<int>{1, 1}));
+  EXPECT_EQ(sim_->DoLevels("km3111"), (std::vector<int>{1, 0}));
 }
 
 TEST_F(Commands, InputReplies) {
