@@ -62,13 +62,14 @@ TEST(Stress, HostThreadsCommandAbortAndDelete) {
       p.callback_context = &tally;
       if (Kavrel_SetDevicePropertyLite(d, &p) != 0) failures++;
       int accepted = 0;
+      // An asynchronous read fills its buffer until its callback: they live with the device.
+      char buffers[12][64];
       for (int i = 0; i < 12; ++i) {
         const char *path = paths[rng() % 4];
         bool async = rng() % 3 != 0;
-        char buffer[64];
-        uint32_t size = sizeof(buffer);
+        uint32_t size = sizeof(buffers[i]);
         uint32_t rc = (rng() % 2) ? Kavrel_HttpOperation(d, path, 0, async)
-                                  : Kavrel_HttpOperationRead(d, path, buffer, &size, 0, async);
+                                  : Kavrel_HttpOperationRead(d, path, buffers[i], &size, 0, async);
         if (async && rc == 0) accepted++;
         if (rng() % 8 == 0) Kavrel_AbortNetworkOper(d);
       }
