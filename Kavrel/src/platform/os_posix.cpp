@@ -82,10 +82,10 @@ int OsEventClose(OsEvent *event) {
 
 int OsEventSet(OsEvent event) {
   if (!event) return -1;
-  {
-    std::lock_guard<std::mutex> hold(event->mutex);
-    event->signalled = true;
-  }
+  // Notified under the mutex: a waiter that wakes may close the event as soon as it has the
+  // mutex, so the setter must be done with the event by then.
+  std::lock_guard<std::mutex> hold(event->mutex);
+  event->signalled = true;
   event->cv.notify_one();  // auto-reset: one waiter takes the signal
   return 0;
 }
