@@ -36,7 +36,12 @@ function(kavrel_export_only target mapfile deffile)
     set_target_properties(${target} PROPERTIES PREFIX "")
     target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++)
   else()
-    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile} -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile})
+    # clang links the sanitizer runtimes into executables only, so a sanitized shared
+    # library has undefined references until the executable loads it.
+    if(NOT KAVREL_SANITIZE)
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${mapfile})
   endif()
 endfunction()
