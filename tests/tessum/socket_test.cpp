@@ -215,7 +215,20 @@ TEST_F(TessumSocket, WrapAListeningSocketAndAccept) {
   char got[8] = {};
   EXPECT_EQ(::recv(client, got, 4, MSG_WAITALL), 4);
   EXPECT_STREQ(got, "data");
-  ::close(client);
+  // The caller's connected socket wrapped as a handle reads like any other.
+  TessumHandle wrapped = nullptr;
+  ASSERT_EQ(SOCK_TO_COMM_TI(&wrapped, agent_, static_cast<uintptr_t>(client), 0, 0, 0, 0),
+            TESSUM_OK);
+  Recorder w2;
+  ASSERT_EQ(COMMON_TI_WriteData(accepted, &w2.token, Recorder::Callback, &w2, 4, "back"), TESSUM_OK);
+  Recorder rd;
+  char back[8];
+  ASSERT_EQ(COMMON_TI_ReadData(wrapped, &rd.token, Recorder::Callback, &rd, sizeof back, back, 1),
+            TESSUM_OK);
+  ASSERT_TRUE(rd.Wait());
+  ASSERT_EQ(rd.status(), TESSUM_OK);
+  EXPECT_EQ(std::string(back, rd.value()), "back");
+  EXPECT_EQ(COMMON_TI_Release(&wrapped), TESSUM_OK);  // closes `client`
 
   // A second accept that nobody answers is withdrawn by releasing the listener.
   Recorder second(0);
