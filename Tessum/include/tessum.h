@@ -13,11 +13,13 @@
  *
  * Ownership, the one rule for handles. A start function that creates a handle
  * (SMO_SocketConn_Init, SMO_SocketAccept_Init, SMO_HttpRequest_InitEx, SOCK_TO_COMM_TI) stores
- * it at the caller's destination before it returns 0. From then on the handle is the
+ * it at the caller's destination before the operation begins, so that the callback, which
+ * may run before the start returns, finds it there. From then on the handle is the
  * caller's, whatever the outcome: success, failure, time-out or withdrawal (0x80070043).
  * The caller releases it exactly once with COMMON_TI_Release, which is always safe on it,
  * also while an operation on it is pending (that operation then completes with 0x80070043)
- * and also after its agent was released. A start that fails stores nothing.
+ * and also after its agent was released. A start that fails leaves the destination as it
+ * was.
  *
  * Statuses (the token's status field and the functions' results):
  *

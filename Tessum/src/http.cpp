@@ -294,17 +294,12 @@ uint32_t StartHttp(const std::shared_ptr<AgentCore> &agent, TessumToken *token,
   t->ready = false;
   const uint32_t timeout_ms = plan.timeout_ms;
   auto op = std::make_shared<HttpOp>(t, token, callback, context, std::move(plan));
+  HandleSlot slot(handle, box);
   {
     std::lock_guard<std::mutex> lock(t->mu);
     rc = StartOn(*t, t->main, op, timeout_ms, [&] { op->Connect(); });
   }
-  if (rc != TESSUM_OK) {
-    TessumHandle h = &box->head;
-    Release(&h);
-    return rc;
-  }
-  *handle = &box->head;
-  return TESSUM_OK;
+  return slot.Settle(rc);
 }
 
 uint32_t SetConn(TessumHttpConn *conn, uint32_t use_proxy, const char *proxy_host,
