@@ -166,7 +166,8 @@ TESSUM_EXTERN uint32_t TESSUM_CALL SCHEAGENT_Initialize(TessumAgent **agent, uin
  * SCHEAGENT_Release: withdraws every pending operation of the agent (each completes once
  * with 0x80070043), waits until their callbacks have returned (unless called from a
  * callback, which cannot wait for itself), destroys the agent and clears `*agent`. Handles
- * the agent made stay the caller's to release. The last agent stops the pool's threads.
+ * the agent made stay the caller's to release. The last agent stops the pool's threads
+ * (released from a callback, it leaves them running for the next agent).
  * Do not call it while holding a lock that the agent's callbacks take: it waits for them.
  * Results: 0; TESSUM_E_INVALIDARG when `agent` or `*agent` is NULL.
  */
