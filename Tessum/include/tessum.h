@@ -31,8 +31,8 @@
  * | 0x80070043 | TESSUM_E_WITHDRAWN   | withdrawn by SCHEAGENT_RemoveToken, by COMMON_TI_Release  |
  * |            |                      | of its handle, or by SCHEAGENT_Release of its agent       |
  * | 0x80070057 | TESSUM_E_INVALIDARG  | a NULL or malformed argument; a request path holding CR,  |
- * |            |                      | LF, space, another control byte or no NUL is refused here |
- * |            |                      | before anything is sent                                   |
+ * |            |                      | LF, space, another control byte or no NUL, or not         |
+ * |            |                      | starting with '/', is refused here before anything is sent|
  * | 0x80070071 | TESSUM_S_CLOSED      | a read found the peer closed the connection: the normal   |
  * |            |                      | end of a data stream; on an HTTP handle the end of a      |
  * |            |                      | complete body (never after a close in the middle of the   |
@@ -52,8 +52,9 @@
  * |            |                      | Content-Length was declared, a chunked reply              |
  * | 0x8007007C | TESSUM_E_BUSY        | refused: the token already has a pending operation, or    |
  * |            |                      | the handle has one of the same kind (one read, one write, |
- * |            |                      | one accept at a time), or the handle is not ready (an     |
- * |            |                      | HTTP handle before its request completed with 0)          |
+ * |            |                      | one accept at a time), or the handle is not ready (before |
+ * |            |                      | its connect or accept completed with 0; an HTTP handle    |
+ * |            |                      | before its request completed with 0)                      |
  * | 0x8007007D | TESSUM_E_NOTPENDING  | SCHEAGENT_RemoveToken: the token has no pending operation |
  * |            |                      | on that agent (it may have completed already)             |
  * | 0x80070082 | TESSUM_E_HTTP_AUTH   | HTTP 401: the device refused the credentials (after the   |
