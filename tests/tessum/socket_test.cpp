@@ -12,6 +12,7 @@
 
 #include "recorder.h"
 #include "script_server.h"
+#include "test_paths.h"
 #include "tessum.h"
 
 namespace {
@@ -180,6 +181,39 @@ TEST_F(TessumSocket, OneOperationPerTokenAndOneReadPerHandle) {
   COMMON_TI_Release(&h);
   ASSERT_TRUE(r.Wait());
   EXPECT_EQ(r.count(), 1);
+}
+
+// The library's completion path releases the handle, and a host may drop the agent, from
+// inside a callback: neither may deadlock or call back again.
+TEST_F(TessumSocket, CallbackMayReleaseItsHandleAndAgent) {
+  ScriptServer server([](Conn &c) { c.Send("x"); c.WaitForStop(); });
+  TessumHandle h = Connect(server.port());
+  struct Ctx {
+    TessumHandle handle;
+    TessumAgent *agent;
+    std::atomic<int> calls{0};
+    uint32_t release_rc = 1, agent_rc = 1;
+  } ctx{h, agent_};
+  TessumToken token{};
+  token.timeout_ms = 10000;
+  char buf[4];
+  ASSERT_EQ(COMMON_TI_ReadData(
+                h, &token,
+                [](TessumToken *t) {
+                  auto *c = static_cast<Ctx *>(t->context);
+                  c->release_rc = COMMON_TI_Release(&c->handle);
+                  c->agent_rc = SCHEAGENT_Release(&c->agent);
+                  ++c->calls;
+                },
+                &ctx, sizeof buf, buf, 1),
+            TESSUM_OK);
+  agent_ = nullptr;  // the callback owns its release now
+  ASSERT_TRUE(kvtest::WaitUntil([&] { return ctx.calls.load() == 1; }, 10000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(ctx.calls.load(), 1);
+  EXPECT_EQ(ctx.release_rc, TESSUM_OK);
+  EXPECT_EQ(ctx.agent_rc, TESSUM_OK);
+  EXPECT_EQ(ctx.handle, nullptr);
 }
 
 // Active-mode FTP: the caller's own listening socket is wrapped, then one connection is
