@@ -13,11 +13,13 @@
  *
  * Ownership, the one rule for handles. A start function that creates a handle
  * (SMO_SocketConn_Init, SMO_SocketAccept_Init, SMO_HttpRequest_InitEx, SOCK_TO_COMM_TI) stores
- * it at the caller's destination before it returns 0. From then on the handle is the
+ * it at the caller's destination before the operation begins, so that the callback, which
+ * may run before the start returns, finds it there. From then on the handle is the
  * caller's, whatever the outcome: success, failure, time-out or withdrawal (0x80070043).
  * The caller releases it exactly once with COMMON_TI_Release, which is always safe on it,
  * also while an operation on it is pending (that operation then completes with 0x80070043)
- * and also after its agent was released. A start that fails stores nothing.
+ * and also after its agent was released. A start that fails leaves the destination as it
+ * was.
  *
  * Statuses (the token's status field and the functions' results):
  *
@@ -29,8 +31,8 @@
  * | 0x80070043 | TESSUM_E_WITHDRAWN   | withdrawn by SCHEAGENT_RemoveToken, by COMMON_TI_Release  |
  * |            |                      | of its handle, or by SCHEAGENT_Release of its agent       |
  * | 0x80070057 | TESSUM_E_INVALIDARG  | a NULL or malformed argument; a request path holding CR,  |
- * |            |                      | LF, space, another control byte or no NUL is refused here |
- * |            |                      | before anything is sent                                   |
+ * |            |                      | LF, space, another control byte or no NUL, or not         |
+ * |            |                      | starting with '/', is refused here before anything is sent|
  * | 0x80070071 | TESSUM_S_CLOSED      | a read found the peer closed the connection: the normal   |
  * |            |                      | end of a data stream; on an HTTP handle the end of a      |
  * |            |                      | complete body (never after a close in the middle of the   |
@@ -50,8 +52,9 @@
  * |            |                      | Content-Length was declared, a chunked reply              |
  * | 0x8007007C | TESSUM_E_BUSY        | refused: the token already has a pending operation, or    |
  * |            |                      | the handle has one of the same kind (one read, one write, |
- * |            |                      | one accept at a time), or the handle is not ready (an     |
- * |            |                      | HTTP handle before its request completed with 0)          |
+ * |            |                      | one accept at a time), or the handle is not ready (before |
+ * |            |                      | its connect or accept completed with 0; an HTTP handle    |
+ * |            |                      | before its request completed with 0)                      |
  * | 0x8007007D | TESSUM_E_NOTPENDING  | SCHEAGENT_RemoveToken: the token has no pending operation |
  * |            |                      | on that agent (it may have completed already)             |
  * | 0x80070082 | TESSUM_E_HTTP_AUTH   | HTTP 401: the device refused the credentials (after the   |
@@ -164,7 +167,9 @@ TESSUM_EXTERN uint32_t TESSUM_CALL SCHEAGENT_Initialize(TessumAgent **agent, uin
  * SCHEAGENT_Release: withdraws every pending operation of the agent (each completes once
  * with 0x80070043), waits until their callbacks have returned (unless called from a
  * callback, which cannot wait for itself), destroys the agent and clears `*agent`. Handles
- * the agent made stay the caller's to release. The last agent stops the pool's threads.
+ * the agent made stay the caller's to release. The last agent stops the pool's threads
+ * (released from a callback, it leaves them running for the next agent).
+ * Do not call it while holding a lock that the agent's callbacks take: it waits for them.
  * Results: 0; TESSUM_E_INVALIDARG when `agent` or `*agent` is NULL.
  */
 TESSUM_EXTERN uint32_t TESSUM_CALL SCHEAGENT_Release(TessumAgent **agent);
@@ -173,8 +178,9 @@ TESSUM_EXTERN uint32_t TESSUM_CALL SCHEAGENT_Release(TessumAgent **agent);
  * SCHEAGENT_RemoveToken: withdraws the operation pending with `token` on `agent`. Its
  * callback then runs exactly once with status 0x80070043, on a pool thread, never from
  * inside this call (so the caller may hold its own locks while calling); after that callback
- * Tessum never touches the token or the operation's buffer again. Any handle the operation
- * made or used stays the caller's to release (COMMON_TI_Release is safe on it).
+ * Tessum never touches the token or the operation's buffer again. Until that callback the
+ * token counts as pending (a new start with it is refused with TESSUM_E_BUSY). Any handle
+ * the operation made or used stays the caller's to release (COMMON_TI_Release is safe on it).
  * `kind`: pass 2. Results: 0 when withdrawn; TESSUM_E_NOTPENDING when nothing is pending
  * with the token (for instance it has just completed: its callback runs or has run with
  * the real status); TESSUM_E_INVALIDARG for NULL arguments or another kind.
@@ -308,8 +314,9 @@ typedef struct TessumHttpConn {
  * - `timeout_ms`: the bound over connect, request and reply headers (a Digest round counts
  *   in the same bound); 0 takes the token's `timeout_ms`; both 0: no bound.
  * - `path`: the request target as the device sees it, "/cgi-bin/x.cgi?a=b", NUL-terminated,
- *   sent as given (no encoding). Empty, without a NUL, or holding a space, CR, LF or other
- *   control byte: refused with TESSUM_E_INVALIDARG before anything is sent.
+ *   sent as given (no encoding). Empty, not starting with '/', without a NUL, or holding a
+ *   space, CR, LF or other control byte: refused with TESSUM_E_INVALIDARG before anything
+ *   is sent.
  * - `user`, `password`: the device's credentials (empty user: none). Sent as Basic with the
  *   request; when the device answers 401 with a Digest challenge (MD5, SHA-256 or their
  *   -sess forms, qop auth or none; SHA-256 preferred when both are offered), the request is
@@ -317,7 +324,8 @@ typedef struct TessumHttpConn {
  *   after a Digest challenge. A second 401 gives 0x80070082. The Digest "uri" is `path`.
  * - `proxy_user`, `proxy_password`: the proxy's credentials, sent as Proxy-Authorization
  *   Basic with every request through the proxy (up front, one round trip) when
- *   `proxy_user` is not empty. A 407 gives 0x80070082.
+ *   `proxy_user` is not empty. A 407 gives 0x80070082 (so does a proxy that refuses with
+ *   401, as some do for plain requests: it reads as a device's 401).
  * - `body`, `body_length`: a POST's body, sent as application/x-www-form-urlencoded with
  *   its Content-Length (copied at the start; NULL or 0: empty). Not read for GET.
  * Credentials and host names holding CR or LF are refused with TESSUM_E_INVALIDARG.
@@ -354,6 +362,8 @@ TESSUM_EXTERN uint32_t TESSUM_CALL SMO_HttpRequest_SetConn(TessumHttpConn *conn,
  *   (agent, token, callback, context, request, handle destination, flags)
  * `request->conn` is the connection part; `handle` receives the HTTP handle before the call
  * returns 0 (see the ownership rule); `flags`: pass 0.
+ * The body reads that follow are bounded each by the time-out of the token they are given
+ * (0: unbounded), so give them one.
  * Completion, once the reply headers are in (or the request failed): status 0 for 2xx,
  * 0x80070082 for 401/407, 0x80070083 for 404, 0x8007007B for another status or a bad reply,
  * 0x80070076, 0x80070079, 0x80070042, 0x80070043; the value holds the HTTP status number

@@ -1,5 +1,7 @@
 // Agents and the operation record: registration by token, exactly-once delivery,
 // withdrawal and time-outs.
+#include <vector>
+
 #include "core.h"
 
 namespace tessum {
@@ -28,29 +30,24 @@ uint32_t AgentCore::Withdraw(TessumToken *token) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     auto it = pending_.find(token);
-    // A claimed entry is completing right now; its own path removes it and calls back.
+    // A claimed entry is completing right now; its own path calls back. The entry stays
+    // until the withdrawn completion is delivered, so the token cannot be reused before.
     if (it == pending_.end() || !it->second->Claim()) return TESSUM_E_NOTPENDING;
-    op = std::move(it->second);
-    pending_.erase(it);
+    op = it->second;
   }
   op->PostWithdrawn();
   return TESSUM_OK;
 }
 
 void AgentCore::Shutdown(bool wait) {
-  std::unordered_map<TessumToken *, std::shared_ptr<Op>> taken;
+  std::vector<std::shared_ptr<Op>> taken;
   std::unique_lock<std::mutex> lock(mu_);
   released_ = true;
-  for (auto it = pending_.begin(); it != pending_.end();) {
-    if (it->second->Claim()) {
-      taken.emplace(it->first, std::move(it->second));
-      it = pending_.erase(it);
-    } else {
-      ++it;
-    }
+  for (auto &entry : pending_) {
+    if (entry.second->Claim()) taken.push_back(entry.second);
   }
   lock.unlock();
-  for (auto &entry : taken) entry.second->PostWithdrawn();
+  for (auto &op : taken) op->PostWithdrawn();
   if (!wait) return;
   lock.lock();
   idle_.wait(lock, [this] { return in_flight_ == 0; });

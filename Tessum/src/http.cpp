@@ -160,13 +160,18 @@ class HttpOp : public Op {
     Lock lock(t_->mu);
     if (Claimed()) return;
     if (ec || results.empty()) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
-    ConnectTo(*results.begin());
+    // Each address of the name in turn ("localhost" may give ::1 before 127.0.0.1).
+    asio::async_connect(t_->sock, results,
+                        [self = Self()](const asio::error_code &e, const tcp::endpoint &) {
+                          self->OnConnected(e);
+                        });
   }
 
   void OnConnected(const asio::error_code &ec) {
     Lock lock(t_->mu);
     if (Claimed()) return;
     if (ec) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
+    t_->PublishSocket();
     request_ = BuildRequest(plan_, authorization_);
     asio::async_write(t_->sock, asio::buffer(request_),
                       [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
@@ -289,17 +294,12 @@ uint32_t StartHttp(const std::shared_ptr<AgentCore> &agent, TessumToken *token,
   t->ready = false;
   const uint32_t timeout_ms = plan.timeout_ms;
   auto op = std::make_shared<HttpOp>(t, token, callback, context, std::move(plan));
+  HandleSlot slot(handle, box);
   {
     std::lock_guard<std::mutex> lock(t->mu);
     rc = StartOn(*t, t->main, op, timeout_ms, [&] { op->Connect(); });
   }
-  if (rc != TESSUM_OK) {
-    TessumHandle h = &box->head;
-    Release(&h);
-    return rc;
-  }
-  *handle = &box->head;
-  return TESSUM_OK;
+  return slot.Settle(rc);
 }
 
 uint32_t SetConn(TessumHttpConn *conn, uint32_t use_proxy, const char *proxy_host,

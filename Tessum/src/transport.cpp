@@ -284,6 +284,19 @@ std::shared_ptr<Transport> FromHandle(TessumHandle handle) {
   return static_cast<HandleBox *>(handle->impl)->transport;
 }
 
+HandleSlot::HandleSlot(TessumHandle *destination, HandleBox *box)
+    : destination_(destination), previous_(*destination), box_(box) {
+  *destination_ = &box_->head;
+}
+
+uint32_t HandleSlot::Settle(uint32_t rc) {
+  if (rc == TESSUM_OK) return rc;
+  *destination_ = previous_;
+  TessumHandle h = &box_->head;
+  Release(&h);
+  return rc;
+}
+
 uint32_t Release(TessumHandle *handle) {
   if (handle == nullptr) return TESSUM_E_INVALIDARG;
   if (*handle == nullptr) return TESSUM_OK;
@@ -320,6 +333,7 @@ uint32_t StartConnect(const std::shared_ptr<AgentCore> &agent, TessumToken *toke
   t->ready = false;
   auto op = std::make_shared<ConnectOp>(t, token, callback, context);
   tcp::endpoint to(asio::ip::address_v4(address), static_cast<unsigned short>(port));
+  HandleSlot slot(handle, box);
   uint32_t rc;
   {
     std::lock_guard<std::mutex> lock(t->mu);
@@ -332,13 +346,7 @@ uint32_t StartConnect(const std::shared_ptr<AgentCore> &agent, TessumToken *toke
       rc = StartOn(*t, t->main, op, [&] { op->Begin(to); });
     }
   }
-  if (rc != TESSUM_OK) {
-    TessumHandle h = &box->head;
-    Release(&h);
-    return rc;
-  }
-  *handle = &box->head;
-  return TESSUM_OK;
+  return slot.Settle(rc);
 }
 
 uint32_t StartAccept(const std::shared_ptr<AgentCore> &agent, TessumToken *token,
@@ -351,19 +359,14 @@ uint32_t StartAccept(const std::shared_ptr<AgentCore> &agent, TessumToken *token
   auto op = std::make_shared<AcceptOp>(listener, box->transport, token, callback, context);
   box->transport->main = op;
   box->transport->ready = false;
+  HandleSlot slot(handle, box);
   uint32_t rc;
   {
     std::lock_guard<std::mutex> lock(listener->mu);
     rc = StartOn(*listener, listener->accepting, op, [&] { op->Begin(); });
   }
-  if (rc != TESSUM_OK) {
-    box->transport->main.reset();
-    TessumHandle h = &box->head;
-    Release(&h);
-    return rc;
-  }
-  *handle = &box->head;
-  return TESSUM_OK;
+  if (rc != TESSUM_OK) box->transport->main.reset();
+  return slot.Settle(rc);
 }
 
 uint32_t Wrap(const std::shared_ptr<AgentCore> &agent, uintptr_t socket, TessumHandle *handle) {

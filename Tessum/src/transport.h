@@ -44,6 +44,20 @@ struct HandleBox {
 // A new handle for `agent`; the caller of Tessum owns it until Release.
 HandleBox *NewHandle(const std::shared_ptr<AgentCore> &agent, Kind kind);
 std::shared_ptr<Transport> FromHandle(TessumHandle handle);
+
+// The caller's handle destination during a start. The handle is stored before the
+// operation begins, because its completion may run (and use the handle) before the start
+// returns; a start that fails puts the old value back and releases the new handle.
+class HandleSlot {
+ public:
+  HandleSlot(TessumHandle *destination, HandleBox *box);
+  uint32_t Settle(uint32_t rc);
+
+ private:
+  TessumHandle *destination_;
+  TessumHandle previous_;
+  HandleBox *box_;
+};
 uint32_t Release(TessumHandle *handle);
 
 // Starts `op` under the transport's lock (held by the caller) once `slot` is free and the

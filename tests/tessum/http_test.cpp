@@ -160,6 +160,11 @@ TEST_F(TessumHttp, BasicCredentials) {
       EXPECT_EQ(r.end, TESSUM_S_CLOSED);
     }
   }
+  TessumHttpRequest by_name = Request(device.port(), "/named");
+  std::strcpy(by_name.conn.host, "localhost");
+  std::strcpy(by_name.user, "admin");
+  std::strcpy(by_name.password, "secret");
+  EXPECT_EQ(Fetch(by_name).status, TESSUM_OK);
   std::string first = device.Requests().at(0);
   EXPECT_EQ(first.substr(0, first.find("\r\n")), "GET /cgi-bin/getdi.cgi?di=1 HTTP/1.0");
   EXPECT_EQ(HeaderOf(first, "Connection"), "close");

@@ -12,6 +12,7 @@
 
 #include "recorder.h"
 #include "script_server.h"
+#include "test_paths.h"
 #include "tessum.h"
 
 namespace {
@@ -182,6 +183,39 @@ TEST_F(TessumSocket, OneOperationPerTokenAndOneReadPerHandle) {
   EXPECT_EQ(r.count(), 1);
 }
 
+// The library's completion path releases the handle, and a host may drop the agent, from
+// inside a callback: neither may deadlock or call back again.
+TEST_F(TessumSocket, CallbackMayReleaseItsHandleAndAgent) {
+  ScriptServer server([](Conn &c) { c.Send("x"); c.WaitForStop(); });
+  TessumHandle h = Connect(server.port());
+  struct Ctx {
+    TessumHandle handle;
+    TessumAgent *agent;
+    std::atomic<int> calls{0};
+    uint32_t release_rc = 1, agent_rc = 1;
+  } ctx{h, agent_};
+  TessumToken token{};
+  token.timeout_ms = 10000;
+  char buf[4];
+  ASSERT_EQ(COMMON_TI_ReadData(
+                h, &token,
+                [](TessumToken *t) {
+                  auto *c = static_cast<Ctx *>(t->context);
+                  c->release_rc = COMMON_TI_Release(&c->handle);
+                  c->agent_rc = SCHEAGENT_Release(&c->agent);
+                  ++c->calls;
+                },
+                &ctx, sizeof buf, buf, 1),
+            TESSUM_OK);
+  agent_ = nullptr;  // the callback owns its release now
+  ASSERT_TRUE(kvtest::WaitUntil([&] { return ctx.calls.load() == 1; }, 10000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(ctx.calls.load(), 1);
+  EXPECT_EQ(ctx.release_rc, TESSUM_OK);
+  EXPECT_EQ(ctx.agent_rc, TESSUM_OK);
+  EXPECT_EQ(ctx.handle, nullptr);
+}
+
 // Active-mode FTP: the caller's own listening socket is wrapped, then one connection is
 // accepted on it and used.
 TEST_F(TessumSocket, WrapAListeningSocketAndAccept) {
@@ -215,7 +249,20 @@ TEST_F(TessumSocket, WrapAListeningSocketAndAccept) {
   char got[8] = {};
   EXPECT_EQ(::recv(client, got, 4, MSG_WAITALL), 4);
   EXPECT_STREQ(got, "data");
-  ::close(client);
+  // The caller's connected socket wrapped as a handle reads like any other.
+  TessumHandle wrapped = nullptr;
+  ASSERT_EQ(SOCK_TO_COMM_TI(&wrapped, agent_, static_cast<uintptr_t>(client), 0, 0, 0, 0),
+            TESSUM_OK);
+  Recorder w2;
+  ASSERT_EQ(COMMON_TI_WriteData(accepted, &w2.token, Recorder::Callback, &w2, 4, "back"), TESSUM_OK);
+  Recorder rd;
+  char back[8];
+  ASSERT_EQ(COMMON_TI_ReadData(wrapped, &rd.token, Recorder::Callback, &rd, sizeof back, back, 1),
+            TESSUM_OK);
+  ASSERT_TRUE(rd.Wait());
+  ASSERT_EQ(rd.status(), TESSUM_OK);
+  EXPECT_EQ(std::string(back, rd.value()), "back");
+  EXPECT_EQ(COMMON_TI_Release(&wrapped), TESSUM_OK);  // closes `client`
 
   // A second accept that nobody answers is withdrawn by releasing the listener.
   Recorder second(0);
