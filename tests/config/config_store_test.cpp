@@ -147,6 +147,8 @@ TEST_F(ConfigStoreTest, WritesOneValueWhereReadingFindsIt) {
        "u", 1, pt + "HOME\nUP\nUP\nu\n"},
       {"serial command in a new key", "[SERIAL1]\n", "SERIAL1", "custom ccd commands", "r", 4,
        "[SERIAL1]\n<custom ccd commands>\nRIGHT\nr\n"},
+      {"serial command after a name without value", pt + "HOME\nx1\nUP\n[T]\n", "SERIAL1",
+       "PT control commands", "n", 7, pt + "HOME\nx1\nNEAR\nn\nUP\n[T]\n"},
       {"serial command without a value", pt + "FAR\n<next>\n1\n", "SERIAL1",
        "PT control commands", "f", 8, pt + "FAR\nf\n<next>\n1\n"},
       {"CR LF lines rewritten with LF", "[S]\r\n<k>\r\nold\r\n", "S", "k", "new", -1,

@@ -327,8 +327,10 @@ class ValueWriter {
       drop_old_value_ = true;
       return;
     }
+    // A command's name waits for its value line: a new pair must never come between them,
+    // where reading would take the new name for the old command's value.
     after_command_ = command >= 0;
-    HoldOrCopy(piece, command >= 0 || !IsBlank(piece.text));
+    HoldOrCopy(piece, command < 0 && !IsBlank(piece.text));
   }
 
   // The old value of a replaced serial command goes, unless the command had none.
