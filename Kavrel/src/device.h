@@ -45,7 +45,7 @@ struct OperationSlot {
   uint32_t async;
   uint32_t read_body;
   std::atomic<uint32_t> final_status;
-  uint32_t abort_requested;  // set under the device lock by an abort
+  std::atomic<uint32_t> abort_requested;  // set under the device lock by an abort
   // The queued completion of this slot. A slot has at most one transport operation in
   // flight, so one node suffices, and queuing it can never fail for want of memory.
   EventNode node;

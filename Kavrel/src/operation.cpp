@@ -30,7 +30,7 @@ void ClearSlot(OperationSlot *slot) {
   slot->async = 0;
   slot->read_body = 0;
   slot->final_status.store(0);
-  slot->abort_requested = 0;
+  slot->abort_requested.store(0);
 }
 
 OperationSlot *TakeSlot(KavrelDevice *device, OperationSlot *slot, char *buffer,
