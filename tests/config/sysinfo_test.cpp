@@ -1,7 +1,4 @@
-// The exported value functions, through the public API. Devices are put into the state a test
-// needs by filling their record (in use, property level, server type); once the device
-// functions exist these become Kavrel_CreateDevice and Kavrel_SetDevicePropertyLite calls in
-// DescribeDevice below, and nothing else in the tests changes.
+// The exported value functions, through the public API.
 #include <stdio.h>
 #include <string.h>
 
@@ -23,12 +20,28 @@ class SysInfoTest : public ::testing::Test {
   }
   void TearDown() override { Kavrel_Release(&context_); }
 
-  // A device in use, at `level`, of model `server_type`.
+  // A device in use, at `level`, of model `server_type`, made through the public calls:
+  // created (level 0), described by server type (level 1) or for HTTP only (level 2). A
+  // level-0 device with a model is what describing it with its fetched configuration
+  // leaves; that call does not exist yet, so its two fields are set here.
   DeviceHandle DescribeDevice(int index, int32_t level, const char *server_type) {
     KavrelDevice *device = &context_->devices[index];
-    device->in_use.store(1);
-    device->property_level = level;
-    snprintf(device->server_type, sizeof device->server_type, "%s", server_type);
+    if (!device->in_use.load()) {
+      DeviceHandle created = nullptr;
+      EXPECT_EQ(Kavrel_CreateDevice(context_, &created), KAVREL_OK);
+      EXPECT_EQ(created, device) << "devices are created in table order";
+    }
+    KavrelDeviceProperty property{};
+    property.address = "127.0.0.1";
+    property.server_type = server_type;
+    if (level == 1) {
+      EXPECT_EQ(Kavrel_SetDevicePropertyLite(device, &property), KAVREL_OK);
+    } else if (level == 2) {
+      EXPECT_EQ(Kavrel_SetDevicePropertyHttp(device, &property), KAVREL_OK);
+    } else if (server_type[0]) {
+      snprintf(device->server_type, sizeof device->server_type, "%s", server_type);
+      device->property_level = 0;
+    }
     return device;
   }
   DeviceHandle Unused() { return &context_->devices[3]; }
