@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "devsim_fixture.h"
+#include "tinyproxy_fixture.h"
 #include "kavrel.h"
 
 namespace {
@@ -233,6 +234,52 @@ TEST_F(Commands, UnreachableDeviceFails) {
   p.timeout_ms = 5000;
   ASSERT_EQ(Kavrel_SetDevicePropertyHttp(d, &p), 0u);
   EXPECT_EQ(Kavrel_HttpOperation(d, "/x.cgi", 0, 0), 0x80070076u);
+}
+
+}  // namespace
+
+namespace {
+
+// The proxy option end to end: set on a created device (level 0), then the device is
+// described, then commanded; the request goes through a real proxy that demands its own
+// credentials, so only the proxy's user and password let it through.
+TEST(ProxyOption, CommandsGoThroughTheProxy) {
+  kvtest::Devsim sim;
+  ASSERT_TRUE(sim.Start({{"KM2401", "io"}})) << sim.log_path();
+  kvtest::Tinyproxy proxy;
+  ASSERT_TRUE(proxy.Start("puser", "ppass"));
+  KavrelHandle handle = nullptr;
+  ASSERT_EQ(Kavrel_Initial(&handle, KAVREL_VERSION_NUMBER), 0u);
+
+  const struct {
+    const char *proxy_password;
+    uint32_t rc;
+  } cases[] = {{"ppass", 0u}, {"wrong", 0x80070082u}};
+  for (const auto &c : cases) {
+    DeviceHandle d = nullptr;
+    ASSERT_EQ(Kavrel_CreateDevice(handle, &d), 0u);
+    KavrelProxyInfo info{"127.0.0.1", "puser", c.proxy_password, proxy.port()};
+    ASSERT_EQ(Kavrel_SetExtraOptions(d, KAVREL_OPTION_PROXY, reinterpret_cast<uintptr_t>(&info)), 0u);
+    KavrelDeviceProperty p{};
+    p.address = "127.0.0.1";
+    p.user = "root";
+    p.password = "pass";
+    p.server_type = "KM2401";
+    p.http_port = sim.Device("io")->http_port;
+    ASSERT_EQ(Kavrel_SetDevicePropertyLite(d, &p), 0u);
+    int before = static_cast<int>(sim.Log().size());
+    EXPECT_EQ(Kavrel_SetDOLevel(d, 300, 0, 0), c.rc) << c.proxy_password;
+    auto entries = sim.Log(before, "io");
+    if (c.rc == 0) {
+      ASSERT_EQ(entries.size(), 1u);
+      EXPECT_EQ(entries[0].path + "?" + entries[0].query, "/cgi-bin/setdo.cgi?do1=c&do1=h");
+      EXPECT_NE(proxy.Log().find("/cgi-bin/setdo.cgi"), std::string::npos) << proxy.Log();
+    } else {
+      EXPECT_TRUE(entries.empty()) << "the proxy let a request through without its credentials";
+    }
+    EXPECT_EQ(Kavrel_DeleteDevice(d), 0u);
+  }
+  EXPECT_EQ(Kavrel_Release(&handle), 0u);
 }
 
 }  // namespace

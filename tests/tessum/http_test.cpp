@@ -18,6 +18,7 @@
 #include "script_server.h"
 #include "tessum.h"
 #include "test_paths.h"
+#include "tinyproxy_fixture.h"
 
 namespace {
 
@@ -393,41 +394,7 @@ TEST_F(TessumHttp, BrokenRepliesFail) {
   }
 }
 
-// A real HTTP proxy on loopback, with or without its own Basic credentials.
-class Tinyproxy {
- public:
-  bool Start(const std::string &user = "", const std::string &password = "") {
-    dir_ = kvtest::MakeTempDir("tinyproxy");
-    port_ = tstest::FreePort();
-    std::string conf = "Port " + std::to_string(port_) +
-                       "\nListen 127.0.0.1\nTimeout 10\nLogFile \"" + dir_ +
-                       "/tinyproxy.log\"\nLogLevel Info\nMaxClients 10\nAllow 127.0.0.1\n"
-                       "DisableViaHeader Yes\n";
-    if (!user.empty()) conf += "BasicAuth " + user + " " + password + "\n";
-    if (!kvtest::WriteFile(dir_ + "/tinyproxy.conf", conf)) return false;
-    if (!proc_.Start({"tinyproxy", "-d", "-c", dir_ + "/tinyproxy.conf"}, dir_ + "/tinyproxy.out")) {
-      return false;
-    }
-    return kvtest::WaitUntil([this] { return Listening(); }, 10000);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  bool Listening() const {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port_);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-  }
-
-  std::string dir_;
-  uint16_t port_ = 0;
-  kvtest::ChildProcess proc_;
-};
+using kvtest::Tinyproxy;
 
 TEST_F(TessumHttp, ThroughAProxy) {
   ScriptServer device([](Conn &c) {
