@@ -38,17 +38,17 @@ def wait_for(check, bound=BOUND):
 
 
 class Simulator:
-    """Starts kavrel-devsim with the given device specs and reads its ready file."""
+    """Starts kavrel-devsim with the given device descs and reads its ready file."""
 
-    def __init__(self, *specs, extra=()):
+    def __init__(self, *descs, extra=()):
         os.makedirs(TMP_ROOT, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix="devsim-py-", dir=TMP_ROOT)
         self.log_path = os.path.join(self.dir, "devsim.log")
         ready = os.path.join(self.dir, "ready.json")
         args = [SCRIPT, "--workdir", self.dir, "--ready-file", ready,
                 "--parent-pid", str(os.getpid()), *extra]
-        for spec in specs:
-            args += ["--device", spec]
+        for desc in descs:
+            args += ["--device", desc]
         self._log = open(self.log_path, "ab")
         self.proc = subprocess.Popen(args, stdout=self._log, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL)

@@ -21,20 +21,20 @@ class UartPort:
 
 
 class Device:
-    def __init__(self, spec, model, workdir, log):
-        self.name = spec["name"]
+    def __init__(self, desc, model, workdir, log):
+        self.name = desc["name"]
         self.model = model
-        self.model_name = f"{model.name}-{spec.get('version', 'V1.0.2')}"
-        self.host_name = spec.get("hostname", self.name)
+        self.model_name = f"{model.name}-{desc.get('version', 'V1.0.2')}"
+        self.host_name = desc.get("hostname", self.name)
         crc = zlib.crc32(self.name.encode())
         self.mac = "00:02:D1:%02X:%02X:%02X" % ((crc >> 16) & 255, (crc >> 8) & 255, crc & 255)
         self.serial = f"SN{crc:08X}"
-        self.user = spec.get("user", "root")
-        self.password = spec.get("password", "pass")
-        self.auth = Authenticator(spec.get("auth", "basic"), self.user, self.password,
+        self.user = desc.get("user", "root")
+        self.password = desc.get("password", "pass")
+        self.auth = Authenticator(desc.get("auth", "basic"), self.user, self.password,
                                   f"{model.name} {self.name}")
-        self.http_port = int(spec.get("http", 0))
-        self.ftp_port = int(spec.get("ftp", 0))
+        self.http_port = int(desc.get("http", 0))
+        self.ftp_port = int(desc.get("ftp", 0))
         self.log = log
         self.faults = FaultTable()
         self.lock = threading.Lock()

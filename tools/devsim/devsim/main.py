@@ -19,7 +19,7 @@ from .reqlog import RequestLog
 READY_PREFIX = "KAVREL-DEVSIM READY "
 
 EPILOG = """\
-device SPEC: comma-separated key=value pairs:
+device DESC: comma-separated key=value pairs:
   model=SERVER_TYPE   a model of the line-up, e.g. KM3111 (required)
   name=NAME           device name, used by the control port (default dev1, dev2, ...)
   http=PORT ftp=PORT  ports on 127.0.0.1 (default 0: free ports, shown in the ready line)
@@ -36,23 +36,23 @@ Example:
 
 
 def parse_spec(text, index):
-    spec = {"name": f"dev{index}"}
+    desc = {"name": f"dev{index}"}
     for item in text.split(","):
         key, sep, value = item.partition("=")
         if not sep or not key:
-            raise ValueError(f"device spec item '{item}' is not key=value")
+            raise ValueError(f"device description item '{item}' is not key=value")
         if key not in ("model", "name", "http", "ftp", "user", "password", "auth", "version",
                        "hostname"):
-            raise ValueError(f"unknown device spec key '{key}'")
-        spec[key] = value
-    if "model" not in spec:
-        raise ValueError("a device spec needs model=...")
-    if spec.get("auth", "basic") not in MODES:
+            raise ValueError(f"unknown device description key '{key}'")
+        desc[key] = value
+    if "model" not in desc:
+        raise ValueError("a device description needs model=...")
+    if desc.get("auth", "basic") not in MODES:
         raise ValueError(f"auth is one of {', '.join(MODES)}")
     for key in ("http", "ftp"):
-        if key in spec and (not spec[key].isdigit() or int(spec[key]) > 65535):
+        if key in desc and (not desc[key].isdigit() or int(desc[key]) > 65535):
             raise ValueError(f"{key} must be a port number")
-    return spec
+    return desc
 
 
 def build_parser():
@@ -61,7 +61,7 @@ def build_parser():
         description="Network cameras and video servers of the Kavrel model line-up, "
                     "on 127.0.0.1, for tests and integration without hardware.",
         epilog=EPILOG)
-    p.add_argument("--device", action="append", default=[], metavar="SPEC",
+    p.add_argument("--device", action="append", default=[], metavar="DESC",
                    help="a device to play (repeatable); see below")
     p.add_argument("--control-port", type=int, default=0, help="control port (default: free)")
     p.add_argument("--workdir", help="folder for device files and the request log "
@@ -85,13 +85,13 @@ class Simulator:
         self.devices = {}
         self._stop = threading.Event()
         for index, text in enumerate(args.device or ["model=KM3111"], 1):
-            spec = parse_spec(text, index)
-            model = line_up.get(spec["model"])
+            desc = parse_spec(text, index)
+            model = line_up.get(desc["model"])
             if model is None:
-                raise ValueError(f"unknown model {spec['model']}; --list-models shows the line-up")
-            if spec["name"] in self.devices:
-                raise ValueError(f"device name {spec['name']} used twice")
-            self.devices[spec["name"]] = Device(spec, model, self.workdir, self.log)
+                raise ValueError(f"unknown model {desc['model']}; --list-models shows the line-up")
+            if desc["name"] in self.devices:
+                raise ValueError(f"device name {desc['name']} used twice")
+            self.devices[desc["name"]] = Device(desc, model, self.workdir, self.log)
         self.control = ControlServer(args.control_port, self)
 
     def start(self):
@@ -154,12 +154,12 @@ def main(argv=None):
     load_pages()
     if args.print_sysinfo:
         try:
-            spec = parse_spec(f"model={args.print_sysinfo}", 1)
-            model = line_up[spec["model"]]
+            desc = parse_spec(f"model={args.print_sysinfo}", 1)
+            model = line_up[desc["model"]]
         except (ValueError, KeyError):
             print(f"kavrel-devsim: unknown model {args.print_sysinfo}", file=sys.stderr)
             return 2
-        sys.stdout.write(sysinfo_text(Device(spec, model, tempfile.gettempdir(), None)))
+        sys.stdout.write(sysinfo_text(Device(desc, model, tempfile.gettempdir(), None)))
         return 0
     try:
         sim = Simulator(args, line_up)
