@@ -352,6 +352,7 @@ class DevsimTest(unittest.TestCase):
         self.assertTrue(self.sim.control("GET", "/devices/learn")[1]["down"])
         self.assertTrue(wait_for(lambda: basic_get(d, "/")[0] == 200 if not refused(d["http"])
                                  else False))
+        self.assertFalse(refused(d["ftp"]), "HTTP answered before FTP was back")
         with ftplib.FTP() as ftp:
             ftp.connect("127.0.0.1", d["ftp"], timeout=BOUND)
             ftp.login(d["user"], d["password"])

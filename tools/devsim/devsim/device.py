@@ -58,12 +58,13 @@ class Device:
     def start(self):
         """Opens the HTTP and FTP ports (port 0 takes free ones and keeps them for restarts)."""
         os.makedirs(self.ftp_root, exist_ok=True)
+        # FTP first: a client that sees the HTTP port answer may use FTP at once.
+        self._ftp = DeviceFTPServer(self, self.ftp_port)
+        self.ftp_port = self._ftp.port
         self._http = DeviceHTTPServer(self, self.http_port)
         self.http_port = self._http.server_address[1]
         threading.Thread(target=self._http.serve_forever, kwargs={"poll_interval": 0.1},
                          name=f"http-{self.name}", daemon=True).start()
-        self._ftp = DeviceFTPServer(self, self.ftp_port)
-        self.ftp_port = self._ftp.port
         if not os.path.exists(self.config_path):
             with open(self.config_path, "w", newline="") as f:
                 f.write(initial_config(self))
