@@ -54,8 +54,7 @@ uint32_t Device_Init(KavrelDevice *device, KavrelContext *context) {
 // agent's release waits for callbacks still running, so nothing touches the record after.
 static void Device_ReleaseTransports(KavrelDevice *device) {
   OperationSlot *all[KAVREL_SLOT_COUNT + 1];
-  all[0] = &device->exclusive;
-  for (int i = 0; i < KAVREL_SLOT_COUNT; ++i) all[i + 1] = &device->slots[i];
+  Device_AllSlots(device, all);
   for (OperationSlot *slot : all) {
     if (!slot->in_use) continue;
     if (device->lock) OsLockEnter(device->lock);
@@ -100,6 +99,11 @@ uint32_t Device_Check(DeviceHandle device, int32_t max_level) {
     return KAVREL_E_NOT_AVAILABLE;
   }
   return KAVREL_OK;
+}
+
+void Device_AllSlots(KavrelDevice *device, OperationSlot *slots[KAVREL_SLOT_COUNT + 1]) {
+  slots[0] = &device->exclusive;
+  for (int i = 0; i < KAVREL_SLOT_COUNT; ++i) slots[i + 1] = &device->slots[i];
 }
 
 void Device_CopyString(char *dst, size_t size, const char *src) {

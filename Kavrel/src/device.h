@@ -107,6 +107,9 @@ uint32_t Device_Check(DeviceHandle device, int32_t max_level);
 // The model series: the third character of the server type, "KM7150" counting as '6'.
 char Device_Series(const KavrelDevice *device);
 
+// Every slot of the device, the exclusive one first.
+void Device_AllSlots(KavrelDevice *device, OperationSlot *slots[KAVREL_SLOT_COUNT + 1]);
+
 // Copies a host string into a fixed array, truncating, always NUL-terminated.
 void Device_CopyString(char *dst, size_t size, const char *src);
 

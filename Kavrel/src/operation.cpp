@@ -33,15 +33,14 @@ void ClearSlot(OperationSlot *slot) {
   slot->abort_requested.store(0);
 }
 
-OperationSlot *TakeSlot(KavrelDevice *device, OperationSlot *slot, char *buffer,
-                        uint32_t capacity) {
+// The device lock must be held.
+OperationSlot *TakeSlot(OperationSlot *slot, char *buffer, uint32_t capacity) {
   if (slot->in_use) return nullptr;
   slot->in_use = 1;
   ClearSlot(slot);
   slot->reply_buffer = buffer;
   slot->reply_capacity = capacity;
   slot->reply_buffer[0] = '\0';
-  (void)device;
   return slot;
 }
 
@@ -168,7 +167,7 @@ OperationSlot *TakeOperationSlot(KavrelDevice *device) {
   OsLockEnter(device->lock);
   OperationSlot *taken = nullptr;
   for (OperationSlot &slot : device->slots) {
-    taken = TakeSlot(device, &slot, slot.inline_buffer, KAVREL_SLOT_BUFFER - 1);
+    taken = TakeSlot(&slot, slot.inline_buffer, KAVREL_SLOT_BUFFER - 1);
     if (taken) break;
   }
   OsLockLeave(device->lock);
@@ -177,8 +176,8 @@ OperationSlot *TakeOperationSlot(KavrelDevice *device) {
 
 OperationSlot *TakeExclusiveSlot(KavrelDevice *device) {
   OsLockEnter(device->lock);
-  OperationSlot *taken = TakeSlot(device, &device->exclusive, device->exclusive_buffer,
-                                  KAVREL_EXCLUSIVE_BUFFER - 1);
+  OperationSlot *taken =
+      TakeSlot(&device->exclusive, device->exclusive_buffer, KAVREL_EXCLUSIVE_BUFFER - 1);
   OsLockLeave(device->lock);
   return taken;
 }
@@ -282,8 +281,7 @@ extern "C" KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortNetworkOper(DeviceHand
     return KAVREL_E_INVALIDARG;
   }
   OperationSlot *all[KAVREL_SLOT_COUNT + 1];
-  all[0] = &device->exclusive;
-  for (int i = 0; i < KAVREL_SLOT_COUNT; ++i) all[i + 1] = &device->slots[i];
+  Device_AllSlots(device, all);
   for (OperationSlot *slot : all) {
     OsLockEnter(device->lock);
     if (slot->in_use) {
