@@ -62,6 +62,19 @@ uint32_t SetOutputs(DeviceHandle device, const uint32_t *levels, int32_t count, 
   return SendDORequest(device, query, async);
 }
 
+// The output functions check the handle, then the model's output path, before anything else.
+uint32_t CheckOutputPath(DeviceHandle device) {
+  if (!device) {
+    KV_FAIL("Handle NULL\n");
+    return KAVREL_E_HANDLE;
+  }
+  if (!device->param.SetDoUrl[0]) {
+    KV_FAIL("unknown url\n");
+    return KAVREL_E_NOT_AVAILABLE;
+  }
+  return KAVREL_OK;
+}
+
 }  // namespace
 
 uint32_t ParseDIReply(const KavrelDevice *device, const char *reply, uint32_t levels[4]) {
@@ -124,14 +137,8 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetDIStatus(DeviceHandle device, uint3
 
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDOLevel(DeviceHandle device, uint32_t out1,
                                                      uint32_t out2, int32_t async) {
-  if (!device) {
-    KV_FAIL("Handle NULL\n");
-    return KAVREL_E_HANDLE;
-  }
-  if (!device->param.SetDoUrl[0]) {
-    KV_FAIL("unknown url\n");
-    return KAVREL_E_NOT_AVAILABLE;
-  }
+  uint32_t rc = CheckOutputPath(device);
+  if (rc != KAVREL_OK) return rc;
   const uint32_t levels[2] = {out1, out2};
   int32_t count = device->param.DoNum;
   if (count != 1 && count != 2) {
@@ -143,14 +150,8 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDOLevel(DeviceHandle device, uint32
 
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDOLevelEx(DeviceHandle device, const uint32_t *levels,
                                                        int32_t count, int32_t async) {
-  if (!device) {
-    KV_FAIL("Handle NULL\n");
-    return KAVREL_E_HANDLE;
-  }
-  if (!device->param.SetDoUrl[0]) {
-    KV_FAIL("unknown url\n");
-    return KAVREL_E_NOT_AVAILABLE;
-  }
+  uint32_t rc = CheckOutputPath(device);
+  if (rc != KAVREL_OK) return rc;
   if (!levels) return KAVREL_E_INVALIDARG;
   for (int32_t i = device->param.DoNum < 0 ? 0 : device->param.DoNum; i < count; ++i) {
     if (levels[i] != 0) return KAVREL_E_INVALIDARG;

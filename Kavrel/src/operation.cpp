@@ -272,14 +272,8 @@ uint32_t Operation_Submit(OperationSlot *slot, const char *path, int read_body, 
 }
 
 extern "C" KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortNetworkOper(DeviceHandle device) {
-  if (!device) {
-    KV_FAIL("Handle NULL\n");
-    return KAVREL_E_HANDLE;
-  }
-  if (!device->in_use.load()) {
-    KV_FAIL("Handle not used\n");
-    return KAVREL_E_INVALIDARG;
-  }
+  uint32_t rc = Device_Check(device, KAVREL_LEVEL_ANY);
+  if (rc != KAVREL_OK) return rc;
   OperationSlot *all[KAVREL_SLOT_COUNT + 1];
   Device_AllSlots(device, all);
   for (OperationSlot *slot : all) {

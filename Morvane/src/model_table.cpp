@@ -9,17 +9,11 @@
 #include <sstream>
 
 #include "platform.h"
+#include "text.h"
 
 namespace morvane {
 
 namespace {
-
-std::string Trim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
 
 bool ParseInt(const std::string &v, int32_t *out) {
   if (v.empty() || v.size() > 10) return false;

@@ -1,6 +1,7 @@
 // The system information text that devices serve at "/cgi-bin/sysinfo.cgi": lines of
 // "key=value" (see Morvane_ParseSysInfo in morvane.h for the keys).
 #include "sysinfo.h"
+#include "text.h"
 
 #include <cctype>
 #include <cstring>
@@ -10,13 +11,6 @@
 namespace morvane {
 
 namespace {
-
-std::string Trim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
 
 std::string Lower(std::string s) {
   for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
