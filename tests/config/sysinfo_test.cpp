@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "context.h"
-#include "device.h"
+#include "core/context.h"
+#include "core/device.h"
 #include "kavrel.h"
 #include "test_paths.h"
 

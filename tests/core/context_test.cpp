@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "context.h"
-#include "device.h"
+#include "core/context.h"
+#include "core/device.h"
 #include "kavrel.h"
 #include "test_logger.h"
 #include "test_paths.h"

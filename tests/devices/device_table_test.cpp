@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "context.h"
-#include "device.h"
+#include "core/context.h"
+#include "core/device.h"
 #include "kavrel.h"
-#include "operation.h"
+#include "core/operation.h"
 #include "test_logger.h"
 
 namespace {

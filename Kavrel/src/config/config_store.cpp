@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device.h"
+#include "core/device.h"
 #include "kavrel_results.h"
 #include "platform/log.h"
 #include "platform/os.h"

@@ -8,7 +8,7 @@
 #include "config/config_store.h"
 #include "config/param_tables.h"
 #include "config/sysinfo_parse.h"
-#include "device.h"
+#include "core/device.h"
 #include "kavrel.h"
 #include "platform/log.h"
 

@@ -1,7 +1,7 @@
 // Generic HTTP operations and the per-device extra options.
 #include <string.h>
 
-#include "operation.h"
+#include "core/operation.h"
 #include "platform/log.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // Library context: initialisation, the worker thread and release.
-#include "context.h"
+#include "core/context.h"
 
 #include <stdlib.h>
 
 #include <new>
 
-#include "device.h"
+#include "core/device.h"
 #include "netclient.h"
-#include "operation.h"
+#include "core/operation.h"
 #include "platform/log.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "netclient.h"
 #include "platform/os.h"
 #include "tessum.h"
-#include "context.h"
+#include "core/context.h"
 
 struct KavrelContext;
 struct KavrelDevice;

@@ -5,7 +5,7 @@
 // abort (which removes the slot's token under the same lock) either sees the operation
 // pending or finds the abort flag set before the next one starts. The scheduler library
 // never calls back from inside a start or a removal, so holding the lock there is safe.
-#include "operation.h"
+#include "core/operation.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "device.h"
+#include "core/device.h"
 
 // Operation kinds, and the operation code each reports to the host.
 enum OperationKind : uint32_t {

@@ -4,7 +4,7 @@
 // its callback context as soon as Kavrel_DeleteDevice returns.
 #include <string.h>
 
-#include "operation.h"
+#include "core/operation.h"
 #include "platform/log.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "device.h"
+#include "core/device.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "context.h"
-#include "operation.h"
+#include "core/context.h"
+#include "core/operation.h"
 #include "platform/log.h"
 
 #include "catalog/model_catalog.h"

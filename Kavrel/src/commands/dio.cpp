@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "operation.h"
+#include "core/operation.h"
 #include "platform/log.h"
 
 namespace {
