@@ -34,6 +34,14 @@ static void Device_MakeDirectory(KavrelDevice *device) {
   snprintf(device->config_path, sizeof(device->config_path), "%s", config.c_str());
 }
 
+uint32_t Device_EnsureDirectory(KavrelDevice *device) {
+  if (device->lock) OsLockEnter(device->lock);
+  if (!device->directory[0]) Device_MakeDirectory(device);
+  uint32_t result = device->directory[0] ? KAVREL_OK : KAVREL_E_FILE;
+  if (device->lock) OsLockLeave(device->lock);
+  return result;
+}
+
 uint32_t Device_Init(KavrelDevice *device, KavrelContext *context) {
   Device_MakeDirectory(device);
   device->http_port = 80;

@@ -113,6 +113,11 @@ void Device_AllSlots(KavrelDevice *device, OperationSlot *slots[KAVREL_SLOT_COUN
 // Copies a host string into a fixed array, truncating, always NUL-terminated.
 void Device_CopyString(char *dst, size_t size, const char *src);
 
+// Makes the device's private directory (mode 0700, unique) if it does not exist yet and sets
+// `config_path` to "config.ini" inside it. Every user of the directory or the configuration
+// path calls this first. 0, or 0x80060308 (KAVREL_E_FILE) when it cannot be made.
+uint32_t Device_EnsureDirectory(KavrelDevice *device);
+
 // Once per record, by Kavrel_InitialEx, on zero-filled memory. 0, or a result code.
 uint32_t Device_Init(KavrelDevice *device, KavrelContext *context);
 // Once per record, by Kavrel_Release, whether in use or not.
