@@ -1,0 +1,222 @@
+// The first family of subcommands: version, model information, digital I/O, serial ports,
+// generic CGI requests.
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+namespace {
+
+const char *LevelName(uint32_t level) {
+  return level == KAVREL_LEVEL_HIGH ? "high" : level == KAVREL_LEVEL_LOW ? "low" : "?";
+}
+
+bool ParseLevel(const std::string &text, uint32_t *level) {
+  static const struct {
+    const char *name;
+    uint32_t level;
+  } kNames[] = {{"high", 300}, {"on", 300}, {"300", 300}, {"low", 301}, {"off", 301},
+                {"301", 301},  {"keep", 0}, {"-", 0},     {"0", 0}};
+  for (const auto &n : kNames) {
+    if (text == n.name) {
+      *level = n.level;
+      return true;
+    }
+  }
+  return false;
+}
+
+int RunDi(const Settings &s, Output &out) {
+  Session session(s);
+  uint32_t rc = session.Open(out);
+  if (rc) return 1;
+  uint32_t in[4] = {0, 0, 0, 0};
+  rc = Kavrel_GetDIStatus(session.device(), &in[0], &in[1], &in[2], &in[3], session.async());
+  if (rc) return out.Failure("Kavrel_GetDIStatus", rc), 1;
+  if (session.Await(out, "Kavrel_GetDIStatus")) return 1;
+  if (s.async) {
+    if (session.completion().status != 0) return out.Failure("digital inputs", session.completion().status), 1;
+    memcpy(in, session.completion().inputs, sizeof(in));
+  }
+  out.Inputs(in, LevelName);
+  return 0;
+}
+
+int RunDo(const Settings &s, Output &out, const std::vector<std::string> &levels_text) {
+  std::vector<uint32_t> levels;
+  for (const std::string &t : levels_text) {
+    uint32_t level = 0;
+    if (!ParseLevel(t, &level)) {
+      out.Usage("bad level \"" + t + "\": use high, low or keep (or 300, 301, 0)");
+      return 2;
+    }
+    levels.push_back(level);
+  }
+  Session session(s);
+  if (session.Open(out)) return 1;
+  uint32_t rc = Kavrel_SetDOLevelEx(session.device(), levels.data(),
+                                    static_cast<int32_t>(levels.size()), session.async());
+  if (rc) return out.Failure("Kavrel_SetDOLevelEx", rc), 1;
+  if (session.Await(out, "Kavrel_SetDOLevelEx")) return 1;
+  if (s.async && session.completion().status) return out.Failure("outputs", session.completion().status), 1;
+  out.Done("outputs set");
+  return 0;
+}
+
+int RunUartWrite(const Settings &s, Output &out, unsigned port, const std::string &data) {
+  Session session(s);
+  if (session.Open(out)) return 1;
+  uint32_t rc = Kavrel_UartWrite(session.device(), port, data.c_str(), session.async());
+  if (rc) return out.Failure("Kavrel_UartWrite", rc), 1;
+  if (session.Await(out, "Kavrel_UartWrite")) return 1;
+  if (s.async && session.completion().status) return out.Failure("serial write", session.completion().status), 1;
+  out.Done("written");
+  return 0;
+}
+
+// A read's end statuses: the normal end of the body and a full buffer are successes.
+bool ReadSucceeded(uint32_t status) {
+  return status == 0 || status == KAVREL_S_BUFFER_FULL || status == KAVREL_T_CLOSED;
+}
+
+int RunUartRead(const Settings &s, Output &out, unsigned port, unsigned size, unsigned wait,
+                bool flush, const std::string &data, bool has_data) {
+  Session session(s);
+  if (session.Open(out)) return 1;
+  std::vector<char> buffer(size < 2 ? 2 : size);
+  uint32_t rc = Kavrel_UartReadAFWrite(session.device(), port, has_data ? data.c_str() : nullptr,
+                                       buffer.data(), size, flush ? 1 : 0, wait, session.async());
+  if (!ReadSucceeded(rc)) return out.Failure("Kavrel_UartRead", rc), 1;
+  if (session.Await(out, "Kavrel_UartRead")) return 1;
+  uint32_t status = s.async ? session.completion().status : rc;
+  if (!ReadSucceeded(status)) return out.Failure("serial read", status), 1;
+  out.Data(buffer.data(), strlen(buffer.data()), status);
+  return 0;
+}
+
+int RunHttp(const Settings &s, Output &out, const std::string &path, bool post, bool read,
+            unsigned size) {
+  Session session(s);
+  if (session.Open(out)) return 1;
+  if (!read) {
+    uint32_t rc = Kavrel_HttpOperation(session.device(), path.c_str(), post ? 1 : 0, session.async());
+    if (rc) return out.Failure("Kavrel_HttpOperation", rc), 1;
+    if (session.Await(out, "Kavrel_HttpOperation")) return 1;
+    if (s.async && session.completion().status) return out.Failure("request", session.completion().status), 1;
+    out.Done("request accepted");
+    return 0;
+  }
+  std::vector<char> buffer(size < 2 ? 2 : size);
+  uint32_t length = static_cast<uint32_t>(buffer.size());
+  uint32_t rc = Kavrel_HttpOperationRead(session.device(), path.c_str(), buffer.data(), &length,
+                                         post ? 1 : 0, session.async());
+  if (!ReadSucceeded(rc)) return out.Failure("Kavrel_HttpOperationRead", rc), 1;
+  if (session.Await(out, "Kavrel_HttpOperationRead")) return 1;
+  uint32_t status = s.async ? session.completion().status : rc;
+  if (!ReadSucceeded(status)) return out.Failure("request", status), 1;
+  if (s.async) length = static_cast<uint32_t>(session.completion().value);
+  out.Data(buffer.data(), length, status);
+  return 0;
+}
+
+// The model's CGI paths, by command number; needs no device.
+int RunInfo(const Settings &s, Output &out) {
+  if (s.device.type.empty()) {
+    out.Usage("info needs the model: give --type or set KAVREL_TYPE");
+    return 2;
+  }
+  static const char *const kCommands[] = {"ptz", "recall", "preset", "get-di", "set-do"};
+  std::vector<std::pair<std::string, std::string>> paths;
+  for (uint32_t command = 0; command < 5; ++command) {
+    char buffer[64] = {0};
+    uint32_t length = sizeof(buffer) - 1;
+    uint32_t rc = Kavrel_GetCGICommand(s.device.type.c_str(), command, &length, buffer);
+    if (rc) return out.Failure("Kavrel_GetCGICommand (unknown --type?)", rc), 1;
+    paths.emplace_back(kCommands[command], buffer);
+  }
+  out.Model(s.device.type, paths);
+  return 0;
+}
+
+int RunVersion(Output &out) {
+  uint8_t v[4];
+  Kavrel_GetVersionInfo(&v[0], &v[1], &v[2], &v[3]);
+  out.Version(v);
+  return 0;
+}
+
+int RunCgi(Output &out, const std::string &model, unsigned command) {
+  uint32_t length = 0;
+  uint32_t rc = Kavrel_GetCGICommand(model.c_str(), command, &length, nullptr);
+  if (rc != 0 && rc != KAVREL_E_INVALIDARG) return out.Failure("Kavrel_GetCGICommand", rc), 1;
+  std::vector<char> buffer(length + 1);
+  length = static_cast<uint32_t>(buffer.size());
+  rc = Kavrel_GetCGICommand(model.c_str(), command, &length, buffer.data());
+  if (rc) return out.Failure("Kavrel_GetCGICommand", rc), 1;
+  out.Path(model, command, buffer.data());
+  return 0;
+}
+
+}  // namespace
+
+void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
+  static std::vector<std::string> levels;
+  static unsigned port = 1;
+  static std::string data;
+  static unsigned size = 256, wait = 0;
+  static bool flush = false;
+  static std::string read_data;
+  static std::string path;
+  static bool read = false;
+  static unsigned http_size = 4096;
+  static std::string model;
+  static unsigned command = 0;
+
+  auto *version = app.add_subcommand("version", "print the library's version");
+  commands.push_back({version, [&out] { return RunVersion(out); }});
+
+  auto *info = app.add_subcommand("info", "describe the model given by --type");
+  commands.push_back({info, [&s, &out] { return RunInfo(s, out); }});
+
+  auto *di = app.add_subcommand("di", "read the digital inputs");
+  commands.push_back({di, [&s, &out] { return RunDi(s, out); }});
+
+  auto *dout = app.add_subcommand("do", "set the digital outputs: one level per output, in order");
+  dout->add_option("levels", levels, "high|low|keep (or 300|301|0), output 1 first")->required();
+  commands.push_back({dout, [&s, &out] { return RunDo(s, out, levels); }});
+
+  auto *uart = app.add_subcommand("uart", "exchange data with a serial port");
+  uart->require_subcommand(1);
+  auto *uw = uart->add_subcommand("write", "send data to a port");
+  uw->add_option("port", port, "port number")->required();
+  uw->add_option("data", data, "data text, as the device expects it in a query value")->required();
+  commands.push_back({uw, [&s, &out] { return RunUartWrite(s, out, port, data); }});
+  auto *ur = uart->add_subcommand("read", "read from a port");
+  ur->add_option("port", port, "port number")->required();
+  ur->add_option("--size", size, "buffer size in bytes (data is at most size - 2), default 256");
+  ur->add_option("--wait", wait, "let the device wait this many ms for data");
+  ur->add_flag("--flush", flush, "empty the port's buffer after reading");
+  auto *rd = ur->add_option("--data", read_data, "write this first, then read");
+  commands.push_back({ur, [&s, &out, rd] {
+                        return RunUartRead(s, out, port, size, wait, flush, read_data, rd->count() > 0);
+                      }});
+
+  auto *http = app.add_subcommand("http", "send any CGI request to the device");
+  http->require_subcommand(1);
+  for (const char *method : {"get", "post"}) {
+    bool post = strcmp(method, "post") == 0;
+    auto *m = http->add_subcommand(method, post ? "POST the path (its query becomes the body)"
+                                                : "GET the path");
+    m->add_option("path", path, "path beginning with '/', e.g. /cgi-bin/sysinfo.cgi")->required();
+    m->add_flag("--read", read, "print the reply body");
+    m->add_option("--size", http_size, "reply buffer size, default 4096");
+    commands.push_back({m, [&s, &out, post] { return RunHttp(s, out, path, post, read, http_size); }});
+  }
+
+  auto *cgi = app.add_subcommand("cgi", "print a model's CGI path for a command number");
+  cgi->add_option("model", model, "model or friendly name, e.g. KM3111 or KM3111-V1.0.2")->required();
+  cgi->add_option("command", command, "command number")->required();
+  commands.push_back({cgi, [&out] { return RunCgi(out, model, command); }});
+}

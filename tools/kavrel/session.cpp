@@ -1,0 +1,114 @@
+// The session of one kavrel run: logger, asynchronous completion, context and device.
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+
+#include "cli.h"
+
+namespace {
+
+// ---- Logger: the library's records on stderr with --verbose -------------------------------
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
+void PrintRecord(const char *file, uint32_t line, uint32_t code, const char *format, va_list args) {
+  char message[2048];
+  vsnprintf(message, sizeof(message), format, args);
+  size_t n = strlen(message);
+  if (n && message[n - 1] == '\n') message[n - 1] = '\0';
+  if (file) {
+    const char *base = strrchr(file, '/');
+    fprintf(stderr, "[kavrel %04X] %s (%s:%u)\n", code, message, base ? base + 1 : file, line);
+  } else {
+    fprintf(stderr, "[kavrel %04X] %s\n", code, message);
+  }
+}
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+void LogPlain(void *, uint32_t code, uint32_t, const char *format, va_list args) {
+  PrintRecord(nullptr, 0, code, format, args);
+}
+
+void LogLocated(void *, uint32_t code, uint32_t, const char *file, uint32_t line,
+                const char *format, va_list args) {
+  PrintRecord(file, line, code, format, args);
+}
+
+KavrelLogger g_logger;
+
+void OnComplete(DeviceHandle, void *context, uint32_t operation, uint32_t status, uintptr_t value) {
+  Completion *c = static_cast<Completion *>(context);
+  std::lock_guard<std::mutex> hold(c->mutex);
+  c->operation = operation;
+  c->status = status;
+  c->value = value;
+  // The input levels are valid only during this call.
+  if (operation == 103 && status == 0 && value) memcpy(c->inputs, reinterpret_cast<void *>(value), 16);
+  if (c->on_callback) c->on_callback(operation, status, value);
+  c->done = true;
+  c->cv.notify_all();
+}
+
+bool WaitFor(Completion &c, unsigned timeout_ms) {
+  std::unique_lock<std::mutex> hold(c.mutex);
+  return c.cv.wait_for(hold, std::chrono::milliseconds(timeout_ms + 5000), [&] { return c.done; });
+}
+
+}  // namespace
+
+void InstallLogger() {
+  static int context;
+  g_logger.context = &context;
+  g_logger.plain_enabled = &context;
+  g_logger.located_enabled = &context;
+  g_logger.plain = LogPlain;
+  g_logger.located = LogLocated;
+  Kavrel_LogInit(&g_logger);
+}
+
+Session::~Session() {
+  if (device_) Kavrel_DeleteDevice(device_);
+  if (handle_) Kavrel_Release(&handle_);
+}
+
+uint32_t Session::Open(Output &out) {
+  const DeviceOptions &d = settings_.device;
+  if (d.host.empty()) return out.Usage("no device host: give --host or set KAVREL_HOST");
+  uint32_t rc = Kavrel_Initial(&handle_, KAVREL_VERSION_NUMBER);
+  if (rc) return out.Failure("Kavrel_Initial", rc);
+  rc = Kavrel_CreateDevice(handle_, &device_);
+  if (rc) return out.Failure("Kavrel_CreateDevice", rc);
+  KavrelDeviceProperty p{};
+  p.address = d.host.c_str();
+  p.user = d.user.c_str();
+  p.password = d.password.c_str();
+  p.server_type = d.type.empty() ? nullptr : d.type.c_str();
+  p.http_port = d.http_port;
+  p.ftp_port = d.ftp_port;
+  p.timeout_ms = d.timeout_ms;
+  p.callback = OnComplete;
+  p.callback_context = &completion_;
+  if (d.type.empty()) {
+    rc = Kavrel_SetDevicePropertyHttp(device_, &p);
+    if (rc) return out.Failure("Kavrel_SetDevicePropertyHttp", rc);
+    return 0;
+  }
+  rc = Kavrel_SetDevicePropertyLite(device_, &p);
+  if (rc) return out.Failure("Kavrel_SetDevicePropertyLite (unknown --type?)", rc);
+  return 0;
+}
+
+uint32_t Session::Await(Output &out, const char *what) {
+  if (!settings_.async) return 0;
+  if (!WaitFor(completion_, settings_.device.timeout_ms)) {
+    return out.Failure(what, KAVREL_E_TIMEOUT);
+  }
+  out.Callback(completion_.operation, completion_.status, completion_.value);
+  return 0;
+}
