@@ -12,8 +12,8 @@ rm -rf "$build/package"
 cmake --install "$build" --prefix "$stage" >/dev/null
 [ -f "$stage/bin/kavrel.exe" ] || echo "note: kavrel.exe was not built; the zip holds the libraries only" >"$stage/MISSING-kavrel.exe.txt"
 # The MSVC import library must name the exports that hosts call.
-x86_64-w64-mingw32-nm "$stage/lib/Kavrel.lib" | grep -q ' T Kavrel_InitialEx$' ||
-  { echo "Kavrel.lib does not name Kavrel_InitialEx"; exit 1; }
+symbols=$(x86_64-w64-mingw32-nm "$stage/lib/Kavrel.lib")
+grep -q ' T Kavrel_InitialEx$' <<<"$symbols" || { echo "Kavrel.lib does not name Kavrel_InitialEx"; exit 1; }
 (cd "$build/package" && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "$build/package/$name.zip"
 (cd "$build/package" && find "$name" -type f | sort)
