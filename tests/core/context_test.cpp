@@ -60,29 +60,88 @@ TEST(Context, InitialArgumentsInOrder) {
   EXPECT_EQ(handle, nullptr);
 }
 
-TEST(Context, InitialMakesSixteenRecordsWithPrivateDirectories) {
+bool Exists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// A record's private directory is made on first use, not by Kavrel_InitialEx.
+TEST(Context, InitialMakesSixteenRecordsWithoutDirectories) {
   KavrelHandle handle = nullptr;
   ASSERT_EQ(Kavrel_Initial(&handle, KAVREL_VERSION_NUMBER), 0u);
   ASSERT_EQ(handle->max_devices, 16u);
-  std::set<std::string> dirs;
   for (uint32_t i = 0; i < handle->max_devices; ++i) {
-    std::string dir = handle->devices[i].directory;
-    struct stat st;
-    ASSERT_EQ(stat(dir.c_str(), &st), 0) << dir;
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 077, 0u) << "directory readable by others: " << dir;
-    EXPECT_EQ(std::string(handle->devices[i].config_path), dir + "/config.ini");
+    EXPECT_STREQ(handle->devices[i].directory, "");
+    EXPECT_STREQ(handle->devices[i].config_path, "");
     EXPECT_EQ(handle->devices[i].http_port, 80);
     EXPECT_EQ(handle->devices[i].timeout_ms, 60000u);
-    dirs.insert(dir);
   }
-  EXPECT_EQ(dirs.size(), 16u) << "device directories must not be shared";
   ASSERT_EQ(Kavrel_Release(&handle), 0u);
   EXPECT_EQ(handle, nullptr);
-  for (const std::string &dir : dirs) {
-    struct stat st;
-    EXPECT_NE(stat(dir.c_str(), &st), 0) << "left behind: " << dir;
+}
+
+TEST(Context, DirectoriesAreMadeOnFirstUseAndRemovedByDeleteAndRelease) {
+  KavrelHandle handle = nullptr;
+  ASSERT_EQ(Kavrel_InitialEx(&handle, 3, 0, KAVREL_VERSION_NUMBER), 0u);
+  DeviceHandle a = nullptr, b = nullptr;
+  ASSERT_EQ(Kavrel_CreateDevice(handle, &a), 0u);
+  ASSERT_EQ(Kavrel_CreateDevice(handle, &b), 0u);
+
+  // A value written to a new level-0 device creates its directory and file.
+  ASSERT_EQ(Kavrel_SetSysInfo(a, "cam1", "SYSTEM", "host name", -1), 0u);
+  std::string dir_a = a->directory;
+  struct stat st;
+  ASSERT_EQ(stat(dir_a.c_str(), &st), 0) << dir_a;
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 077, 0u) << "directory readable by others: " << dir_a;
+  EXPECT_EQ(std::string(a->config_path), dir_a + "/config.ini");
+  EXPECT_TRUE(Exists(a->config_path));
+  // A second use keeps the same directory; another record gets its own.
+  ASSERT_EQ(Device_EnsureDirectory(a), 0u);
+  EXPECT_EQ(std::string(a->directory), dir_a);
+  ASSERT_EQ(Device_EnsureDirectory(b), 0u);
+  std::string dir_b = b->directory;
+  EXPECT_NE(dir_b, dir_a) << "device directories must not be shared";
+
+  // Delete removes the directory with what is in it; the record's next device starts afresh.
+  ASSERT_TRUE(kvtest::WriteFile(dir_a + "/config.ini.tmp", "x"));
+  ASSERT_EQ(Kavrel_DeleteDevice(a), 0u);
+  EXPECT_FALSE(Exists(dir_a)) << "left behind: " << dir_a;
+  EXPECT_STREQ(a->directory, "");
+  DeviceHandle again = nullptr;
+  ASSERT_EQ(Kavrel_CreateDevice(handle, &again), 0u);
+  ASSERT_EQ(again, a);
+  char value[64] = "keep";
+  EXPECT_NE(Kavrel_GetSysInfo(again, value, "SYSTEM", "host name", -1), 0u);
+  EXPECT_STREQ(value, "") << "the deleted device's value must be gone";
+
+  // Release removes the directories of devices still in use.
+  ASSERT_EQ(Kavrel_Release(&handle), 0u);
+  EXPECT_FALSE(Exists(dir_b)) << "left behind: " << dir_b;
+}
+
+TEST(Context, DirectoryThatCannotBeMadeIsAFileError) {
+  KavrelHandle handle = nullptr;
+  ASSERT_EQ(Kavrel_InitialEx(&handle, 1, 0, KAVREL_VERSION_NUMBER), 0u);
+  DeviceHandle device = nullptr;
+  ASSERT_EQ(Kavrel_CreateDevice(handle, &device), 0u);
+  // A temporary directory through a regular file (root ignores permissions).
+  std::string root = kvtest::MakeTempDir("ctx");
+  ASSERT_TRUE(kvtest::WriteFile(root + "/file", "x"));
+  const char *old = getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  setenv("TMPDIR", (root + "/file").c_str(), 1);
+  uint32_t rc = Kavrel_SetSysInfo(device, "cam1", "SYSTEM", "host name", -1);
+  if (old) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
   }
+  EXPECT_EQ(rc, 0x80060308u);
+  EXPECT_STREQ(device->directory, "");
+  // Once the temporary directory is usable again, so is the device.
+  EXPECT_EQ(Kavrel_SetSysInfo(device, "cam1", "SYSTEM", "host name", -1), 0u);
+  ASSERT_EQ(Kavrel_Release(&handle), 0u);
 }
 
 TEST(Context, ReleaseTwice) {

@@ -42,8 +42,20 @@ uint32_t Device_EnsureDirectory(KavrelDevice *device) {
   return result;
 }
 
+// Removes the directory with everything in it (the configuration file and the temporary
+// files beside it); the next user makes a new one.
+static void Device_RemoveDirectory(KavrelDevice *device) {
+  if (device->lock) OsLockEnter(device->lock);
+  if (device->directory[0]) OsRemoveTree(device->directory);
+  device->directory[0] = '\0';
+  device->config_path[0] = '\0';
+  if (device->lock) OsLockLeave(device->lock);
+}
+
+// The private directory is not made here but on first use (Device_EnsureDirectory): most
+// records of a large table never hold a file, and making and removing thousands of
+// directories would dominate the cost of a context.
 uint32_t Device_Init(KavrelDevice *device, KavrelContext *context) {
-  Device_MakeDirectory(device);
   device->http_port = 80;
   device->ftp_port = 21;
   device->timeout_ms = 60000;
@@ -86,10 +98,7 @@ static void Device_ReleaseTransports(KavrelDevice *device) {
 void Device_Free(KavrelDevice *device) {
   device->closing.store(1);
   Device_ReleaseTransports(device);
-  if (device->config_path[0]) OsRemoveFile(device->config_path);
-  if (device->directory[0]) OsRemoveTree(device->directory);
-  device->directory[0] = '\0';
-  device->config_path[0] = '\0';
+  Device_RemoveDirectory(device);
   if (device->lock) OsLockDestroy(&device->lock);
 }
 
@@ -267,10 +276,11 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device) {
   // those may be waiting for the queue lock to queue their completion.
   if (device->net_client) NetClient_Release(&device->net_client);
   if (device->agent) SCHEAGENT_Release(&device->agent);
+  // Before the record is free again, so that its next owner never shares the directory.
+  Device_RemoveDirectory(device);
   OsLockEnter(context->queue_lock);
   device->in_use.store(0);
   OsLockLeave(context->queue_lock);
-  if (device->config_path[0]) OsRemoveFile(device->config_path);
   KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice OK\n");
   return KAVREL_OK;
 }

@@ -90,7 +90,9 @@ struct KavrelDevice {
   const char *proxy_user;
   const char *proxy_password;
   uint16_t proxy_port;
-  char directory[KAVREL_STRING];  // private temporary directory of this device
+  // Private temporary directory of this device and the configuration file in it: both
+  // empty until Device_EnsureDirectory makes them, and again after a delete.
+  char directory[KAVREL_STRING];
 };
 
 // Property levels: 0 full configuration, 1 model by server type, 2 HTTP only.
@@ -120,5 +122,5 @@ uint32_t Device_EnsureDirectory(KavrelDevice *device);
 
 // Once per record, by Kavrel_InitialEx, on zero-filled memory. 0, or a result code.
 uint32_t Device_Init(KavrelDevice *device, KavrelContext *context);
-// Once per record, by Kavrel_Release, whether in use or not.
+// Once per record, by Kavrel_Release, whether in use or not; removes the directory.
 void Device_Free(KavrelDevice *device);
