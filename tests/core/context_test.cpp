@@ -68,16 +68,20 @@ bool Exists(const std::string &path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-// A record's private directory is made on first use, not by Kavrel_InitialEx.
+// A record's private directory is made on first use, not by Kavrel_InitialEx nor by
+// Kavrel_CreateDevice.
 TEST(Context, InitialMakesSixteenRecordsWithoutDirectories) {
   KavrelHandle handle = nullptr;
   ASSERT_EQ(Kavrel_Initial(&handle, KAVREL_VERSION_NUMBER), 0u);
   ASSERT_EQ(handle->max_devices, 16u);
   for (uint32_t i = 0; i < handle->max_devices; ++i) {
-    EXPECT_STREQ(handle->devices[i].directory, "");
-    EXPECT_STREQ(handle->devices[i].config_path, "");
-    EXPECT_EQ(handle->devices[i].http_port, 80);
-    EXPECT_EQ(handle->devices[i].timeout_ms, 60000u);
+    DeviceHandle device = nullptr;
+    ASSERT_EQ(Kavrel_CreateDevice(handle, &device), 0u);
+    ASSERT_EQ(device, &handle->devices[i]);
+    EXPECT_STREQ(device->directory, "");
+    EXPECT_STREQ(device->config_path, "");
+    EXPECT_EQ(device->http_port, 80);
+    EXPECT_EQ(device->timeout_ms, 60000u);
   }
   ASSERT_EQ(Kavrel_Release(&handle), 0u);
   EXPECT_EQ(handle, nullptr);

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <new>
+#include <type_traits>
 
 #include "core/device.h"
 #include "netclient.h"
@@ -47,8 +48,10 @@ uint32_t WorkerMain(void *arg) {
   return 0;
 }
 
-// Records are zero-filled and constructed in place; calloc leaves untouched pages (most of
-// each record's buffers) uncommitted until first use.
+// Records are zero-filled and constructed in place (which writes nothing); calloc leaves
+// the pages uncommitted until a record is first taken (Device_Prepare).
+static_assert(std::is_trivially_default_constructible<KavrelDevice>::value,
+              "constructing a record must not write to it");
 KavrelDevice *AllocateTable(uint32_t count) {
   void *block = calloc(count, sizeof(KavrelDevice));
   if (!block) return nullptr;
@@ -62,7 +65,7 @@ KavrelDevice *AllocateTable(uint32_t count) {
 // most nodes are embedded in the records' slots.
 void FreeTable(KavrelContext *context) {
   if (!context->devices) return;
-  for (uint32_t i = 0; i < context->max_devices; ++i) Device_Free(&context->devices[i]);
+  for (uint32_t i = 0; i < context->prepared; ++i) Device_Free(&context->devices[i]);
   FreeNodes(context);
   for (uint32_t i = 0; i < context->max_devices; ++i) context->devices[i].~KavrelDevice();
   free(context->devices);
@@ -102,13 +105,6 @@ uint32_t CreateContext(uint32_t max_devices, KavrelContext **out) {
     KV_FAIL("malloc error: %d\n", static_cast<int>(max_devices * sizeof(KavrelDevice)));
     DestroyContext(context);
     return KAVREL_E_NOMEM;
-  }
-  for (uint32_t i = 0; i < max_devices; ++i) {
-    if (Device_Init(&context->devices[i], context) != KAVREL_OK) {
-      KV_FAIL("malloc error: %d\n", static_cast<int>(sizeof(KavrelDevice)));
-      DestroyContext(context);
-      return KAVREL_E_NOMEM;
-    }
   }
   if (OsLockCreate(&context->queue_lock) != 0 || OsEventCreate(&context->wake, 0) != 0) {
     KV_FAIL("malloc error: %d\n", 0);

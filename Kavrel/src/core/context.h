@@ -36,6 +36,9 @@ typedef void (*EventNodeHandler)(struct KavrelContext *context, EventNode *node)
 struct KavrelContext {
   uint32_t max_devices;
   KavrelDevice *devices;  // max_devices records, never moved: handles point into it
+  // Records are taken first free in table order, so those ever taken are always the first
+  // `prepared`; the others were never written (not even read), and release skips them.
+  uint32_t prepared;
   OsLock queue_lock;      // guards the queue and taking/freeing device records
   OsThread *worker;
   OsEvent wake;                 // auto-reset: a node was queued into an empty queue, or stop
