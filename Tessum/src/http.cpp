@@ -13,6 +13,7 @@ namespace tessum {
 namespace {
 
 using tcp = asio::ip::tcp;
+namespace socket_ops = asio::detail::socket_ops;
 
 // What the request record said, checked and copied: the record is the caller's again as
 // soon as the start returns.
@@ -116,7 +117,7 @@ class HttpOp : public Op {
       : Op(t->agent, token, callback, context),
         t_(std::move(t)),
         plan_(std::move(plan)),
-        resolver_(pool::Io()) {
+        resolver_(t_->sock.get_executor()) {
     if (!plan_.user.empty()) authorization_ = "Basic " + http::Base64(plan_.user + ":" + plan_.password);
   }
 
@@ -149,11 +150,64 @@ class HttpOp : public Op {
 
   std::shared_ptr<HttpOp> Self() { return std::static_pointer_cast<HttpOp>(shared_from_this()); }
 
+  // Under t_->mu. The connection is made and the request sent on the calling thread when the
+  // peer answers at once (a device nearby): handing that work to the pool would cost a
+  // thread hand-off per request. Otherwise the pool waits for the connection. Either way the
+  // completion comes from the pool.
   void ConnectTo(const tcp::endpoint &to) {
     asio::error_code ec;
     t_->sock.open(to.protocol(), ec);
-    if (!ec) t_->PublishSocket();
-    t_->sock.async_connect(to, [self = Self()](const asio::error_code &e) { self->OnConnected(e); });
+    if (!ec) t_->sock.non_blocking(true, ec);
+    if (ec) return Fail(TESSUM_E_CONNECT);
+    t_->PublishSocket();
+    socket_ops::connect(t_->sock.native_handle(), to.data(), to.size(), ec);
+    if (ec && ec != asio::error::in_progress && ec != asio::error::would_block) {
+      return Fail(TESSUM_E_CONNECT);
+    }
+    if (!ec || socket_ops::non_blocking_connect(t_->sock.native_handle(), ec)) {
+      return ec ? Fail(TESSUM_E_CONNECT) : Send();
+    }
+    WaitConnected();
+  }
+
+  // Under t_->mu.
+  void WaitConnected() {
+    t_->sock.async_wait(tcp::socket::wait_write,
+                        [self = Self()](const asio::error_code &e) { self->OnWritable(e); });
+  }
+
+  void OnWritable(const asio::error_code &ec) {
+    Lock lock(t_->mu);
+    if (Claimed()) return;
+    if (ec) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
+    asio::error_code result;
+    // Readiness may be reported before the connection is settled: wait again then.
+    if (!socket_ops::non_blocking_connect(t_->sock.native_handle(), result)) return WaitConnected();
+    if (result) return End(lock, TESSUM_E_CONNECT, 0);
+    Send();
+  }
+
+  // Under t_->mu: sends what the socket takes at once and leaves the rest to the pool.
+  void Send() {
+    request_ = BuildRequest(plan_, authorization_);
+    asio::error_code ec;
+    size_t sent = t_->sock.write_some(asio::buffer(request_), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+      sent = 0;
+    } else if (ec) {
+      return Fail(TESSUM_E_SOCKET);
+    }
+    if (sent == request_.size()) return ReadHead();
+    asio::async_write(t_->sock, asio::buffer(request_.data() + sent, request_.size() - sent),
+                      [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
+  }
+
+  // Under t_->mu: ends the request with `status` from the pool, whatever thread found it.
+  void Fail(uint32_t status) {
+    asio::post(t_->sock.get_executor(), [self = Self(), status] {
+      Lock lock(self->t_->mu);
+      self->End(lock, status, 0);
+    });
   }
 
   void OnResolved(const asio::error_code &ec, tcp::resolver::results_type results) {
@@ -172,9 +226,9 @@ class HttpOp : public Op {
     if (Claimed()) return;
     if (ec) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
     t_->PublishSocket();
-    request_ = BuildRequest(plan_, authorization_);
-    asio::async_write(t_->sock, asio::buffer(request_),
-                      [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
+    asio::error_code ignored;
+    t_->sock.non_blocking(true, ignored);
+    Send();
   }
 
   void OnSent(const asio::error_code &ec) {
