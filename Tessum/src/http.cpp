@@ -156,18 +156,27 @@ class HttpOp : public Op {
   // completion comes from the pool.
   void ConnectTo(const tcp::endpoint &to) {
     asio::error_code ec;
-    t_->sock.open(to.protocol(), ec);
-    if (!ec) t_->sock.non_blocking(true, ec);
-    if (ec) return Fail(TESSUM_E_CONNECT);
-    t_->PublishSocket();
-    socket_ops::connect(t_->sock.native_handle(), to.data(), to.size(), ec);
-    if (ec && ec != asio::error::in_progress && ec != asio::error::would_block) {
+    socket_ops::state_type state = 0;
+    asio::detail::socket_type fd =
+        socket_ops::socket(to.protocol().family(), SOCK_STREAM, IPPROTO_TCP, ec);
+    if (fd == asio::detail::invalid_socket) return Fail(TESSUM_E_CONNECT);
+    if (socket_ops::set_user_non_blocking(fd, state, true, ec)) {
+      socket_ops::connect(fd, to.data(), to.size(), ec);
+    }
+    const bool pending = ec == asio::error::in_progress || ec == asio::error::would_block;
+    // Registered with the pool only now: a socket registered before its connect reports a
+    // hang-up at once, which would wake a pool thread for nothing.
+    asio::error_code assigned;
+    if (!ec || pending) t_->sock.assign(to.protocol(), fd, assigned);
+    if ((ec && !pending) || assigned) {
+      asio::error_code ignored;
+      if (!t_->sock.is_open()) socket_ops::close(fd, state, false, ignored);
       return Fail(TESSUM_E_CONNECT);
     }
-    if (!ec || socket_ops::non_blocking_connect(t_->sock.native_handle(), ec)) {
-      return ec ? Fail(TESSUM_E_CONNECT) : Send();
-    }
-    WaitConnected();
+    t_->sock.non_blocking(true, ec);
+    t_->PublishSocket();
+    connected_ = !pending;
+    Send();
   }
 
   // Under t_->mu.
@@ -184,19 +193,25 @@ class HttpOp : public Op {
     // Readiness may be reported before the connection is settled: wait again then.
     if (!socket_ops::non_blocking_connect(t_->sock.native_handle(), result)) return WaitConnected();
     if (result) return End(lock, TESSUM_E_CONNECT, 0);
+    connected_ = true;
     Send();
   }
 
-  // Under t_->mu: sends what the socket takes at once and leaves the rest to the pool.
+  // Under t_->mu: sends what the socket takes at once and leaves the rest to the pool. Sent
+  // on a connection still being made, the request is refused and waits for the connection;
+  // a connection that failed shows here as a failed send.
   void Send() {
-    request_ = BuildRequest(plan_, authorization_);
+    if (request_.empty()) request_ = BuildRequest(plan_, authorization_);
     asio::error_code ec;
     size_t sent = t_->sock.write_some(asio::buffer(request_), ec);
-    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+    if (ec == asio::error::would_block || ec == asio::error::try_again ||
+        ec == asio::error::not_connected) {
+      if (!connected_) return WaitConnected();
       sent = 0;
     } else if (ec) {
-      return Fail(TESSUM_E_SOCKET);
+      return Fail(connected_ ? TESSUM_E_SOCKET : TESSUM_E_CONNECT);
     }
+    connected_ = true;
     if (sent == request_.size()) return ReadHead();
     asio::async_write(t_->sock, asio::buffer(request_.data() + sent, request_.size() - sent),
                       [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
@@ -228,6 +243,7 @@ class HttpOp : public Op {
     t_->PublishSocket();
     asio::error_code ignored;
     t_->sock.non_blocking(true, ignored);
+    connected_ = true;
     Send();
   }
 
@@ -273,6 +289,8 @@ class HttpOp : public Op {
       asio::error_code ignored;
       t_->sock.close(ignored);
       head_bytes_.clear();
+      request_.clear();
+      connected_ = false;
       return Connect();
     }
     if (head.status == 407) return End(lock, TESSUM_E_HTTP_AUTH, code);
@@ -321,6 +339,7 @@ class HttpOp : public Op {
   tcp::resolver resolver_;
   std::string authorization_;
   bool digest_sent_ = false;
+  bool connected_ = false;  // the connection is known to be made
   std::string request_;
   std::string head_bytes_;
   char piece_[4096];
