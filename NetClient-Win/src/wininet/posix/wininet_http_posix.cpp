@@ -343,15 +343,16 @@ DWORD SendOnce(HttpRequest *r, const Route &route, const Answers &answers, const
   return ReadHead(r, reader->get(), body);
 }
 
-// Remembers the challenge of a 401 or 407 when it can be answered with credentials.
+// Remembers the challenge of a 401 or 407 when it is one we can answer. True when the
+// credentials to answer it are there.
 bool Remember(Remembered *m, const HttpResponseReader &reader, const char *header,
               const Credential &c) {
   AuthChallenge challenge;
-  if (c.user.empty() || !PickChallenge(reader.HeaderValues(header), &challenge)) return false;
+  if (!PickChallenge(reader.HeaderValues(header), &challenge)) return false;
   m->have = true;
   m->challenge = challenge;
   m->nc = 0;
-  return true;
+  return !c.user.empty();
 }
 
 void Publish(HttpRequest *r, std::unique_ptr<HttpResponseReader> reader, std::string body) {
@@ -367,31 +368,36 @@ void Publish(HttpRequest *r, std::unique_ptr<HttpResponseReader> reader, std::st
   r->reader = std::move(reader);
 }
 
-// The send: answers each kind of challenge at most once, then publishes the response.
+// The send: a refused answer is not repeated, so each kind of challenge costs at most one
+// more request; then the response is published.
 DWORD Exchange(HttpRequest *r, const std::string &payload) {
   Route route = RouteOf(*r);
   std::string uri = route.via_proxy && !r->secure ? "http://" + HostPort(*r) + r->object : r->object;
   std::string connect_uri = r->session->host + ":" + std::to_string(r->session->port);
-  bool answered_www = false, answered_proxy = false;
+  bool sent_www = false, sent_proxy = false;
   for (;;) {
     Credential login = LoginOf(r), proxy = ProxyLoginOf(r);
     Answers answers;
-    if (!answered_www) answers.www = Answer(&r->www, login, r->verb, uri);
-    if (route.via_proxy && !answered_proxy) {
+    answers.www = Answer(&r->www, login, r->verb, uri);
+    if (route.via_proxy) {
       answers.proxy = Answer(&r->proxy_auth, proxy, r->secure ? "CONNECT" : r->verb,
                              r->secure ? connect_uri : uri);
     }
-    answered_www = answered_www || !answers.www.empty();
-    answered_proxy = answered_proxy || !answers.proxy.empty();
+    bool refused_www = sent_www, refused_proxy = sent_proxy;
+    sent_www = sent_www || !answers.www.empty();
+    sent_proxy = sent_proxy || !answers.proxy.empty();
     std::unique_ptr<HttpResponseReader> reader;
     std::string body;
     DWORD err = SendOnce(r, route, answers, payload, &reader, &body);
     if (err != 0) return err;
     int status = reader->status();
-    bool retry = (status == 401 && !answered_www &&
-                  Remember(&r->www, *reader, "WWW-Authenticate", login)) ||
-                 (status == 407 && route.via_proxy && !answered_proxy &&
-                  Remember(&r->proxy_auth, *reader, "Proxy-Authenticate", proxy));
+    bool retry = false;
+    if (status == 401) {
+      retry = Remember(&r->www, *reader, "WWW-Authenticate", login) && answers.www.empty() && !refused_www;
+    } else if (status == 407 && route.via_proxy) {
+      retry = Remember(&r->proxy_auth, *reader, "Proxy-Authenticate", proxy) &&
+              answers.proxy.empty() && !refused_proxy;
+    }
     if (retry) continue;
     if (reader->state() == HttpResponseReader::State::Done) CloseTransport(r);
     Publish(r, std::move(reader), std::move(body));

@@ -1,0 +1,228 @@
+// HTTP requests against the simulator's HTTP server, waiting and with a callback: bodies
+// read in pieces, POST bodies, Basic and Digest challenges, status rules, and proxies (a
+// real one that wants credentials, and a scripted one that always answers 407).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "devsim_fixture.h"
+#include "http_peer.h"
+#include "nc_test_util.h"
+#include "netclient.h"
+#include "tinyproxy_fixture.h"
+
+using nctest::Events;
+
+namespace {
+
+const int kBoundMs = 15000;
+const uint32_t kCompleted[] = {NETCLIENT_EV_HTTP_200, NETCLIENT_EV_HTTP_OTHER, NETCLIENT_EV_HTTP_401,
+                               NETCLIENT_E_TIMEOUT};
+
+class HttpTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    sim_ = new kvtest::Devsim;
+    ASSERT_TRUE(sim_->Start({{"KM3111", "basic", "basic"},
+                             {"KM4130", "md5", "digest"},
+                             {"KM4130", "sha", "digest-sha256"}}))
+        << sim_->log_path();
+  }
+  static void TearDownTestSuite() {
+    delete sim_;
+    sim_ = nullptr;
+  }
+  void SetUp() override { ASSERT_EQ(0u, NetClient_Initialize(&context_, NETCLIENT_VERSION_WORD)); }
+  void TearDown() override { EXPECT_EQ(0u, NetClient_Release(&context_)); }
+
+  static int Port(const char *device) { return sim_->Device(device)->http_port; }
+
+  // Runs one request on a fresh slot: waiting (events NULL) or with a callback (then the
+  // result is the first completion code). The slot stays open for reads.
+  uint32_t Run(NetClientRequestInfo info, Events *events) {
+    if (request_ != nullptr) NetClient_CloseRequest(request_);
+    EXPECT_EQ(0u, NetClient_OpenRequest(context_, &request_));
+    if (events != nullptr) {
+      info.callback = Events::Callback;
+      info.context = events;
+    }
+    EXPECT_EQ(0u, NetClient_SetRequestInfo(request_, &info));
+    uint32_t r = NetClient_Connect(request_, events == nullptr ? 1 : 0);
+    if (events == nullptr || r != 0) return r;
+    return events->WaitAny(std::vector<uint32_t>(std::begin(kCompleted), std::end(kCompleted)), kBoundMs);
+  }
+
+  // The statuses the device logged since seq.
+  static std::vector<int> Statuses(const char *device, int since) {
+    std::vector<int> out;
+    for (const auto &e : sim_->Log(since, device)) {
+      if (e.proto == "http") out.push_back(e.status);
+    }
+    return out;
+  }
+  static int NextSeq() {
+    auto all = sim_->Log();
+    return all.empty() ? 0 : all.back().seq + 1;
+  }
+
+  static kvtest::Devsim *sim_;
+  NetClientHandle context_ = nullptr;
+  NetClientRequestHandle request_ = nullptr;
+};
+
+kvtest::Devsim *HttpTest::sim_ = nullptr;
+
+TEST_F(HttpTest, BodyReadInPiecesEqualsThePage) {
+  const int kSize = 30000;
+  ASSERT_TRUE(sim_->AddFault("basic", R"({"path": "/cgi-bin/sysinfo.cgi", "oversize": 30000})"));
+  std::string page = sim_->SysinfoText("basic");
+  page.append(kSize - page.size(), 'x');
+  for (uint32_t piece : {2u, 3u, 1000u, 8193u, 100000u}) {
+    for (bool async : {false, true}) {
+      SCOPED_TRACE("piece " + std::to_string(piece) + (async ? " async" : " waiting"));
+      Events events;
+      uint32_t length = 0;
+      NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port("basic"),
+                                                   "/cgi-bin/sysinfo.cgi", "root", "pass");
+      info.content_length = &length;
+      ASSERT_EQ(async ? NETCLIENT_EV_HTTP_200 : 0u, Run(info, async ? &events : nullptr));
+      EXPECT_EQ(static_cast<uint32_t>(kSize), length);
+      std::string body;
+      std::vector<uint32_t> statuses;
+      ASSERT_TRUE(nctest::ReadBody(request_, piece, &body, &statuses));
+      EXPECT_TRUE(body == page) << body.size() << " bytes read";
+      EXPECT_EQ(NETCLIENT_READ_END, statuses.back());
+      // Every pending read that completed was reported to the callback.
+      if (async) {
+        int pending = static_cast<int>(std::count(statuses.begin(), statuses.end(), NETCLIENT_READ_PENDING));
+        EXPECT_EQ(pending > 0, events.Count(NETCLIENT_EV_HTTP_READ) > 0);
+      }
+    }
+  }
+  sim_->ClearFaults("basic");
+}
+
+TEST_F(HttpTest, PostBodyReachesTheDevice) {
+  int since = NextSeq();
+  NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_POST, Port("basic"),
+                                               "/cgi-bin/admin/setparam.cgi", "root", "pass");
+  snprintf(info.extra, sizeof info.extra, "name=value&list=a,b");
+  ASSERT_EQ(0u, Run(info, nullptr));
+  auto log = sim_->Log(since, "basic");
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ("POST", log.back().method);
+  EXPECT_EQ("/cgi-bin/admin/setparam.cgi", log.back().path);
+  EXPECT_EQ("name=value&list=a,b", log.back().body);
+  EXPECT_EQ(200, log.back().status);
+}
+
+// A challenge is answered once: right credentials cost one more request, wrong ones end
+// after it with no third request.
+TEST_F(HttpTest, ChallengesAreAnsweredOnce) {
+  struct Case {
+    const char *device, *user, *password;
+    uint32_t waiting, event;
+    std::vector<int> statuses;
+  } cases[] = {
+      {"basic", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {401, 200}},
+      {"md5", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {401, 200}},
+      {"sha", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {401, 200}},
+      {"basic", "root", "wrong", NETCLIENT_E_AUTH, NETCLIENT_EV_HTTP_401, {401, 401}},
+      {"md5", "nobody", "pass", NETCLIENT_E_AUTH, NETCLIENT_EV_HTTP_401, {401, 401}},
+      {"sha", "", "", NETCLIENT_E_AUTH, NETCLIENT_EV_HTTP_401, {401}},
+  };
+  for (const Case &c : cases) {
+    for (bool async : {false, true}) {
+      SCOPED_TRACE(std::string(c.device) + " " + c.user + "/" + c.password + (async ? " async" : ""));
+      int since = NextSeq();
+      Events events;
+      NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port(c.device),
+                                                   "/cgi-bin/sysinfo.cgi", c.user, c.password);
+      EXPECT_EQ(async ? c.event : c.waiting, Run(info, async ? &events : nullptr));
+      EXPECT_EQ(c.statuses, Statuses(c.device, since));
+      if (!async && c.waiting == 0) {
+        char user[256], password[256];
+        ASSERT_EQ(0u, NetClient_GetCredentials(request_, user, password));
+        EXPECT_STREQ(c.user, user);
+        EXPECT_STREQ(c.password, password);
+      }
+    }
+  }
+}
+
+TEST_F(HttpTest, StatusesOtherThan200) {
+  ASSERT_TRUE(sim_->AddFault("basic", R"({"path": "/missing.cgi", "status": 404})"));
+  ASSERT_TRUE(sim_->AddFault("basic", R"({"path": "/broken.cgi", "status": 500})"));
+  struct Case {
+    const char *path;
+    uint32_t waiting;
+  } cases[] = {{"/missing.cgi", NETCLIENT_E_NOT_FOUND}, {"/broken.cgi", NETCLIENT_E_CONNECT}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.path);
+    NetClientRequestInfo info =
+        nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port("basic"), c.path, "root", "pass");
+    EXPECT_EQ(c.waiting, Run(info, nullptr));
+    Events events;
+    EXPECT_EQ(NETCLIENT_EV_HTTP_OTHER, Run(info, &events));
+  }
+  sim_->ClearFaults("basic");
+}
+
+TEST_F(HttpTest, TinyBuffersAreRefusedWithoutTouchingTheStatus) {
+  NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port("basic"),
+                                               "/cgi-bin/sysinfo.cgi", "root", "pass");
+  ASSERT_EQ(0u, Run(info, nullptr));
+  char buffer[4];
+  for (uint32_t size : {0u, 1u}) {
+    uint32_t got = 77, status = 77;
+    EXPECT_EQ(NETCLIENT_E_INVALIDARG, NetClient_ReadData(request_, buffer, size, &got, &status));
+    EXPECT_EQ(77u, status);
+  }
+  uint32_t got = 0, status = 0;
+  EXPECT_EQ(NETCLIENT_E_INVALIDARG, NetClient_ReadData(request_, nullptr, 4, &got, &status));
+}
+
+// ---- Proxies -------------------------------------------------------------------------------
+
+class HttpProxyTest : public HttpTest {
+ protected:
+  void UseProxy(int port, const char *user, const char *password) {
+    NetClientProxyInfo proxy = {"127.0.0.1", nullptr, user, password, static_cast<uint32_t>(port)};
+    ASSERT_EQ(0u, NetClient_SetProxy(context_, 0, &proxy));
+  }
+};
+
+TEST_F(HttpProxyTest, TinyproxyWithCredentials) {
+  kvtest::Tinyproxy proxy;
+  ASSERT_TRUE(proxy.Start("puser", "ppass"));
+  UseProxy(proxy.port(), "puser", "ppass");
+  int since = NextSeq();
+  NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port("basic"),
+                                               "/cgi-bin/sysinfo.cgi", "root", "pass");
+  ASSERT_EQ(0u, Run(info, nullptr));
+  std::string body;
+  ASSERT_TRUE(nctest::ReadBody(request_, 512, &body));
+  EXPECT_EQ(sim_->SysinfoText("basic"), body);
+  EXPECT_EQ((std::vector<int>{401, 200}), Statuses("basic", since));
+
+  // Wrong proxy credentials: tinyproxy refuses them with 401.
+  UseProxy(proxy.port(), "puser", "nope");
+  EXPECT_EQ(NETCLIENT_E_AUTH, Run(info, nullptr));
+}
+
+TEST_F(HttpProxyTest, A407IsAnsweredOnce) {
+  nctest::HttpPeer proxy;
+  ASSERT_TRUE(proxy.Start("proxy407", {"--proxy-407"}));
+  UseProxy(proxy.port(), "puser", "ppass");
+  NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port("basic"),
+                                               "/cgi-bin/sysinfo.cgi", "root", "pass");
+  EXPECT_EQ(NETCLIENT_E_AUTH, Run(info, nullptr));
+  std::vector<std::string> requests = proxy.Requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_NE(std::string::npos, requests[0].find("\"proxy_authorization\": \"\""));
+  EXPECT_NE(std::string::npos, requests[1].find("\"proxy_authorization\": \"Basic "));
+  EXPECT_NE(std::string::npos, requests[1].find("GET http://127.0.0.1:"));
+}
+
+}  // namespace
