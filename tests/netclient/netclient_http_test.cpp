@@ -169,6 +169,21 @@ TEST_F(HttpTest, StatusesOtherThan200) {
   sim_->ClearFaults("basic");
 }
 
+// A body that breaks off before its declared length ends with a failed read, never with
+// the end of the body.
+TEST_F(HttpTest, ABodyCutShortFails) {
+  ASSERT_TRUE(sim_->AddFault("basic", R"({"path": "/cgi-bin/sysinfo.cgi", "oversize": 40000, "close_after": 20000})"));
+  NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port("basic"),
+                                               "/cgi-bin/sysinfo.cgi", "root", "pass");
+  ASSERT_EQ(0u, Run(info, nullptr));
+  std::string body;
+  std::vector<uint32_t> statuses;
+  EXPECT_FALSE(nctest::ReadBody(request_, 4096, &body, &statuses));
+  EXPECT_EQ(NETCLIENT_READ_FAILED, statuses.back());
+  EXPECT_EQ(20000u, body.size());
+  sim_->ClearFaults("basic");
+}
+
 TEST_F(HttpTest, TinyBuffersAreRefusedWithoutTouchingTheStatus) {
   NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port("basic"),
                                                "/cgi-bin/sysinfo.cgi", "root", "pass");
