@@ -224,7 +224,7 @@ uint32_t CNetHttpClient::Connect(const char *host, const char *user, const char 
 }
 
 // Issues the send; a waiting connect then waits for its completion and gives its error.
-uint32_t CNetHttpClient::SendAndWait(const char *extra, uint32_t *error) {
+uint32_t CNetHttpClient::SendAndWait(const char *extra, DWORD *error) {
   bool done_now = false;
   {
     NcLock lock(m_pRequest->m_Lock);

@@ -32,7 +32,7 @@ class CNetHttpClient : public CNetClientBase {
 
  private:
   uint32_t OpenRequest(const char *path, bool post, bool secure);
-  uint32_t SendAndWait(const char *extra, uint32_t *error);
+  uint32_t SendAndWait(const char *extra, DWORD *error);
   uint32_t StatusStep(int status, int *proxy_refusals, bool *again);
   uint32_t ProbeRest();
   void ReadBackCredentials();

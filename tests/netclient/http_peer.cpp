@@ -65,6 +65,25 @@ NetClientRequestInfo HttpInfo(uint32_t type, int port, const std::string &path, 
   return info;
 }
 
+uint32_t RunRequest(NetClientHandle context, NetClientRequestHandle *request,
+                    NetClientRequestInfo info, Events *events, int bound_ms) {
+  if (*request != nullptr) NetClient_CloseRequest(*request);
+  *request = nullptr;
+  uint32_t r = NetClient_OpenRequest(context, request);
+  if (r != 0) return r;
+  if (events != nullptr) {
+    info.callback = Events::Callback;
+    info.context = events;
+  }
+  r = NetClient_SetRequestInfo(*request, &info);
+  if (r != 0) return r;
+  r = NetClient_Connect(*request, events == nullptr ? 1 : 0);
+  if (events == nullptr || r != 0) return r;
+  return events->WaitAny({NETCLIENT_EV_HTTP_200, NETCLIENT_EV_HTTP_OTHER, NETCLIENT_EV_HTTP_401,
+                          NETCLIENT_E_TIMEOUT},
+                         bound_ms);
+}
+
 bool ReadBody(NetClientRequestHandle request, uint32_t piece, std::string *body,
               std::vector<uint32_t> *statuses) {
   std::vector<char> buffer(piece);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "nc_test_util.h"
 #include "netclient.h"
 
 namespace nctest {
@@ -36,6 +37,13 @@ bool MakeCertificate(const std::string &dir, const std::string &name);
 NetClientRequestInfo HttpInfo(uint32_t type, int port, const std::string &path,
                               const char *user = "", const char *password = "",
                               uint32_t timeout_ms = 10000);
+
+// Runs one request on a fresh slot of context (closing *request first when open): waiting
+// when events is NULL, else with the callback, and then the result is the first completion
+// code (107, 108, 109 or 0x80040205; 0 when none came within bound_ms). The slot stays open
+// for reads.
+uint32_t RunRequest(NetClientHandle context, NetClientRequestHandle *request,
+                    NetClientRequestInfo info, Events *events, int bound_ms = 15000);
 
 // Reads the body of a connected slot to its end in pieces of `piece` bytes (ReadData's size),
 // waiting out pending reads (bounded at 20 s). The statuses seen are appended to *statuses

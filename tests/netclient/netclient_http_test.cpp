@@ -3,22 +3,22 @@
 // real one that wants credentials, and a scripted one that always answers 407).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "devsim_fixture.h"
 #include "http_peer.h"
 #include "nc_test_util.h"
 #include "netclient.h"
+#include "test_paths.h"
 #include "tinyproxy_fixture.h"
 
 using nctest::Events;
 
 namespace {
-
-const int kBoundMs = 15000;
-const uint32_t kCompleted[] = {NETCLIENT_EV_HTTP_200, NETCLIENT_EV_HTTP_OTHER, NETCLIENT_EV_HTTP_401,
-                               NETCLIENT_E_TIMEOUT};
 
 class HttpTest : public ::testing::Test {
  protected:
@@ -38,28 +38,28 @@ class HttpTest : public ::testing::Test {
 
   static int Port(const char *device) { return sim_->Device(device)->http_port; }
 
-  // Runs one request on a fresh slot: waiting (events NULL) or with a callback (then the
-  // result is the first completion code). The slot stays open for reads.
-  uint32_t Run(NetClientRequestInfo info, Events *events) {
-    if (request_ != nullptr) NetClient_CloseRequest(request_);
-    EXPECT_EQ(0u, NetClient_OpenRequest(context_, &request_));
-    if (events != nullptr) {
-      info.callback = Events::Callback;
-      info.context = events;
-    }
-    EXPECT_EQ(0u, NetClient_SetRequestInfo(request_, &info));
-    uint32_t r = NetClient_Connect(request_, events == nullptr ? 1 : 0);
-    if (events == nullptr || r != 0) return r;
-    return events->WaitAny(std::vector<uint32_t>(std::begin(kCompleted), std::end(kCompleted)), kBoundMs);
+  uint32_t Run(const NetClientRequestInfo &info, Events *events) {
+    return nctest::RunRequest(context_, &request_, info, events);
   }
 
-  // The statuses the device logged since seq.
-  static std::vector<int> Statuses(const char *device, int since) {
-    std::vector<int> out;
-    for (const auto &e : sim_->Log(since, device)) {
-      if (e.proto == "http") out.push_back(e.status);
-    }
-    return out;
+
+  // The statuses the device logged since seq, in ascending order. The simulator logs a request after it has
+  // answered it, so the log is read once `expected` entries are there (bounded), and again
+  // a little later to catch any request beyond them.
+  static std::vector<int> Statuses(const char *device, int since, size_t expected) {
+    auto read = [&] {
+      std::vector<int> out;
+      for (const auto &e : sim_->Log(since, device)) {
+        if (e.proto == "http") out.push_back(e.status);
+      }
+      return out;
+    };
+    kvtest::WaitUntil([&] { return read().size() >= expected; }, 5000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    // The simulator's threads log in the order they finish, not the order of arrival.
+    std::vector<int> statuses = read();
+    std::sort(statuses.begin(), statuses.end());
+    return statuses;
   }
   static int NextSeq() {
     auto all = sim_->Log();
@@ -109,12 +109,17 @@ TEST_F(HttpTest, PostBodyReachesTheDevice) {
                                                "/cgi-bin/admin/setparam.cgi", "root", "pass");
   snprintf(info.extra, sizeof info.extra, "name=value&list=a,b");
   ASSERT_EQ(0u, Run(info, nullptr));
-  auto log = sim_->Log(since, "basic");
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ("POST", log.back().method);
-  EXPECT_EQ("/cgi-bin/admin/setparam.cgi", log.back().path);
-  EXPECT_EQ("name=value&list=a,b", log.back().body);
-  EXPECT_EQ(200, log.back().status);
+  // The answered request, once the simulator has logged it (after its answer).
+  kvtest::DevsimLogEntry answered;
+  ASSERT_TRUE(kvtest::WaitUntil([&] {
+    for (const auto &e : sim_->Log(since, "basic")) {
+      if (e.status == 200) answered = e;
+    }
+    return answered.status == 200;
+  }, 5000));
+  EXPECT_EQ("POST", answered.method);
+  EXPECT_EQ("/cgi-bin/admin/setparam.cgi", answered.path);
+  EXPECT_EQ("name=value&list=a,b", answered.body);
 }
 
 // A challenge is answered once: right credentials cost one more request, wrong ones end
@@ -125,9 +130,9 @@ TEST_F(HttpTest, ChallengesAreAnsweredOnce) {
     uint32_t waiting, event;
     std::vector<int> statuses;
   } cases[] = {
-      {"basic", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {401, 200}},
-      {"md5", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {401, 200}},
-      {"sha", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {401, 200}},
+      {"basic", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {200, 401}},
+      {"md5", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {200, 401}},
+      {"sha", "root", "pass", 0, NETCLIENT_EV_HTTP_200, {200, 401}},
       {"basic", "root", "wrong", NETCLIENT_E_AUTH, NETCLIENT_EV_HTTP_401, {401, 401}},
       {"md5", "nobody", "pass", NETCLIENT_E_AUTH, NETCLIENT_EV_HTTP_401, {401, 401}},
       {"sha", "", "", NETCLIENT_E_AUTH, NETCLIENT_EV_HTTP_401, {401}},
@@ -140,7 +145,7 @@ TEST_F(HttpTest, ChallengesAreAnsweredOnce) {
       NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_GET, Port(c.device),
                                                    "/cgi-bin/sysinfo.cgi", c.user, c.password);
       EXPECT_EQ(async ? c.event : c.waiting, Run(info, async ? &events : nullptr));
-      EXPECT_EQ(c.statuses, Statuses(c.device, since));
+      EXPECT_EQ(c.statuses, Statuses(c.device, since, c.statuses.size()));
       if (!async && c.waiting == 0) {
         char user[256], password[256];
         ASSERT_EQ(0u, NetClient_GetCredentials(request_, user, password));
@@ -219,7 +224,7 @@ TEST_F(HttpProxyTest, TinyproxyWithCredentials) {
   std::string body;
   ASSERT_TRUE(nctest::ReadBody(request_, 512, &body));
   EXPECT_EQ(sim_->SysinfoText("basic"), body);
-  EXPECT_EQ((std::vector<int>{401, 200}), Statuses("basic", since));
+  EXPECT_EQ((std::vector<int>{200, 401}), Statuses("basic", since, 2));
 
   // Wrong proxy credentials: tinyproxy refuses them with 401.
   UseProxy(proxy.port(), "puser", "nope");

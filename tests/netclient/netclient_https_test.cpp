@@ -17,8 +17,6 @@ using nctest::HttpPeer;
 
 namespace {
 
-const int kBoundMs = 15000;
-
 class HttpsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -39,19 +37,10 @@ class HttpsTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(0u, NetClient_Initialize(&context_, NETCLIENT_VERSION_WORD)); }
   void TearDown() override { EXPECT_EQ(0u, NetClient_Release(&context_)); }
 
-  uint32_t Run(NetClientRequestInfo info, Events *events) {
-    if (request_ != nullptr) NetClient_CloseRequest(request_);
-    EXPECT_EQ(0u, NetClient_OpenRequest(context_, &request_));
-    if (events != nullptr) {
-      info.callback = Events::Callback;
-      info.context = events;
-    }
-    EXPECT_EQ(0u, NetClient_SetRequestInfo(request_, &info));
-    uint32_t r = NetClient_Connect(request_, events == nullptr ? 1 : 0);
-    if (events == nullptr || r != 0) return r;
-    return events->WaitAny({NETCLIENT_EV_HTTP_200, NETCLIENT_EV_HTTP_OTHER, NETCLIENT_EV_HTTP_401},
-                           kBoundMs);
+  uint32_t Run(const NetClientRequestInfo &info, Events *events) {
+    return nctest::RunRequest(context_, &request_, info, events);
   }
+
 
   static HttpPeer *trusted_, *stranger_;
   NetClientHandle context_ = nullptr;

@@ -265,27 +265,17 @@ struct Answers {
   std::string www, proxy;  // header values, empty when not answered on this request
 };
 
-Credential LoginOf(HttpRequest *r) {
+// The credentials a send uses: the request's own where set, else its session's.
+Credential CredentialOf(HttpRequest *r, bool proxy) {
   Credential c;
   {
     std::lock_guard<std::mutex> lock(r->session->mu);
-    c = r->session->login;
+    c = proxy ? r->session->proxy : r->session->login;
   }
   std::lock_guard<std::mutex> lock(r->mu);
-  if (r->has_user) c.user = r->login.user;
-  if (r->has_password) c.password = r->login.password;
-  return c;
-}
-
-Credential ProxyLoginOf(HttpRequest *r) {
-  Credential c;
-  {
-    std::lock_guard<std::mutex> lock(r->session->mu);
-    c = r->session->proxy;
-  }
-  std::lock_guard<std::mutex> lock(r->mu);
-  if (r->has_proxy_user) c.user = r->proxy.user;
-  if (r->has_proxy_password) c.password = r->proxy.password;
+  const Credential &own = proxy ? r->proxy : r->login;
+  if (proxy ? r->has_proxy_user : r->has_user) c.user = own.user;
+  if (proxy ? r->has_proxy_password : r->has_password) c.password = own.password;
   return c;
 }
 
@@ -376,7 +366,7 @@ DWORD Exchange(HttpRequest *r, const std::string &payload) {
   std::string connect_uri = r->session->host + ":" + std::to_string(r->session->port);
   bool sent_www = false, sent_proxy = false;
   for (;;) {
-    Credential login = LoginOf(r), proxy = ProxyLoginOf(r);
+    Credential login = CredentialOf(r, false), proxy = CredentialOf(r, true);
     Answers answers;
     answers.www = Answer(&r->www, login, r->verb, uri);
     if (route.via_proxy) {
@@ -657,7 +647,7 @@ BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD
   }
   Credential c;
   if (h->kind == Kind::HttpRequest) {
-    c = LoginOf(static_cast<HttpRequest *>(h.get()));
+    c = CredentialOf(static_cast<HttpRequest *>(h.get()), false);
   } else if (h->kind == Kind::HttpSession) {
     auto *s = static_cast<HttpSession *>(h.get());
     std::lock_guard<std::mutex> lock(s->mu);
