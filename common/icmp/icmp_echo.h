@@ -36,9 +36,12 @@ enum IcmpEchoResult {
 #define ICMP_ECHO_PAYLOAD_BYTE 0x45
 
 // Opens a socket for echo requests to `target` (IPv4 address in network byte order) with
-// send and receive time-outs of `io_timeout_ms`. 0 and *out set, or the platform's error
-// number (errno, or the Windows Sockets / system error) with *out NULL.
+// send and receive time-outs of `io_timeout_ms` (0: set none, for a caller that wants to
+// tell a refused option apart with IcmpEcho_SetTimeouts). 0 and *out set, or the platform's
+// error number (errno, or the Windows Sockets / system error) with *out NULL.
 int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out);
+// Sets the send and receive time-outs. 0, or the platform's error number.
+int IcmpEcho_SetTimeouts(IcmpEchoSocket *socket, uint32_t io_timeout_ms);
 // Closes the socket and sets *socket to NULL; NULL and *socket NULL accepted.
 void IcmpEcho_Close(IcmpEchoSocket **socket);
 enum IcmpEchoKind IcmpEcho_Kind(const IcmpEchoSocket *socket);

@@ -88,13 +88,18 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
     s->kind = ICMP_ECHO_DGRAM;
     s->fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
   }
-  int error = s->fd < 0 ? errno : SetTimeouts(s->fd, io_timeout_ms);
+  int error = s->fd < 0 ? errno : IcmpEcho_SetTimeouts(s, io_timeout_ms);
   if (error != 0) {
     IcmpEcho_Close(&s);
     return error;
   }
   *out = s;
   return 0;
+}
+
+int IcmpEcho_SetTimeouts(IcmpEchoSocket *s, uint32_t io_timeout_ms) {
+  if (!s) return EINVAL;
+  return io_timeout_ms == 0 ? 0 : SetTimeouts(s->fd, io_timeout_ms);
 }
 
 void IcmpEcho_Close(IcmpEchoSocket **socket) {

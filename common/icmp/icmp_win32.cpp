@@ -100,7 +100,7 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
     error = WSAGetLastError();
     if (error == WSAEACCES) error = OpenHelper(s);
   } else {
-    error = SetTimeouts(s->fd, io_timeout_ms);
+    error = IcmpEcho_SetTimeouts(s, io_timeout_ms);
   }
   if (error != 0) {
     IcmpEcho_Close(&s);
@@ -108,6 +108,13 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
   }
   *out = s;
   return 0;
+}
+
+// The echo helper takes its wait per call, so only the raw socket has options to set.
+int IcmpEcho_SetTimeouts(IcmpEchoSocket *s, uint32_t io_timeout_ms) {
+  if (!s) return WSAEINVAL;
+  if (io_timeout_ms == 0 || s->kind == ICMP_ECHO_HELPER) return 0;
+  return SetTimeouts(s->fd, io_timeout_ms);
 }
 
 void IcmpEcho_Close(IcmpEchoSocket **socket) {
