@@ -7,6 +7,7 @@ packages=(
   libasio-dev libssl-dev libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib tinyproxy curl iproute2
+  openssl  # the `openssl` command: certificates for the network client's HTTPS tests
   g++-mingw-w64-x86-64
   pkg-config dpkg-dev   # the install tests: pkg-config consumers, dpkg-shlibdeps for the packages
 )

@@ -21,8 +21,20 @@
  * fetched). A slot runs one operation at a time;
  * NetClient_Abort and NetClient_CloseRequest may be called from any thread at any time.
  *
- * HTTP request types (11, 12, 14, 15) are reserved: this build connects FTP requests only
- * and answers NetClient_Connect on an HTTP type with NETCLIENT_E_NOT_SUPPORTED.
+ * HTTP and HTTPS requests (types 11, 12, 14, 15) connect, send GET or POST with the slot's
+ * extra data as body, and read the response body in pieces with NetClient_ReadData.
+ * Authentication: the platform service answers a server's Basic or Digest challenge with the
+ * slot's user name and password before the caller sees the 401, so a challenge puts two
+ * requests on the wire (the first without credentials, the second answering the challenge);
+ * wrong credentials end there with NETCLIENT_E_AUTH, no third request. A proxy's 407 is
+ * answered once with the context's proxy credentials: two requests in all, and a second 407
+ * gives NETCLIENT_E_AUTH. HTTPS verifies the server's certificate chain and name; a
+ * certificate that does not verify gives NETCLIENT_E_CONNECT (callback 108). To trust a
+ * certificate authority of its own, a host adds it to the system's store of trusted roots:
+ * on Windows the certificate store (Trusted Root Certification Authorities); on Linux the
+ * system's OpenSSL store (update-ca-certificates), or a PEM file or hashed folder named in
+ * SSL_CERT_FILE / SSL_CERT_DIR before the first HTTPS request of the process (these replace
+ * the system's list for the process).
  *
  * The layer writes no log records.
  */
@@ -82,7 +94,7 @@ extern "C" {
 #define NETCLIENT_E_FIND_NEXT 0x80040211u     /* find next failed */
 #define NETCLIENT_E_ABORTING 0x80040212u      /* connect refused: the slot is being aborted */
 #define NETCLIENT_E_RESET 0x80040213u         /* the server reset the connection during an upload */
-#define NETCLIENT_E_NOT_SUPPORTED 0x80040214u /* HTTP request types are not supported by this build */
+#define NETCLIENT_E_NOT_SUPPORTED 0x80040214u /* reserved: no longer produced (HTTP types connect) */
 #define NETCLIENT_E_DOWNLOAD 0x80040215u      /* download failed (remote file or local write) */
 #define NETCLIENT_ABORTED 0x000000F0u         /* 240: the operation was aborted */
 #define NETCLIENT_E_PLATFORM 0xFFFFFFFFu      /* a service option could not be set */
@@ -107,11 +119,20 @@ extern "C" {
 #define NETCLIENT_EV_FTP_DELETE_DONE 218u    /* delete completed (success or not) */
 #define NETCLIENT_EV_FTP_PUT_PENDING 220u    /* first upload write is in progress */
 #define NETCLIENT_EV_ABORTED 240u            /* the slot was aborted (reported once) */
-/* Reserved for HTTP requests. */
-#define NETCLIENT_EV_HTTP_200 107u
-#define NETCLIENT_EV_HTTP_OTHER 108u
-#define NETCLIENT_EV_HTTP_401 109u
-#define NETCLIENT_EV_HTTP_READ 111u
+#define NETCLIENT_EV_HTTP_200 107u   /* HTTP request completed with status 200 */
+#define NETCLIENT_EV_HTTP_OTHER 108u /* completed with another status, or failed */
+#define NETCLIENT_EV_HTTP_401 109u   /* completed with status 401 */
+#define NETCLIENT_EV_HTTP_READ 111u  /* a pending body read completed */
+/* An HTTP connect can also report NETCLIENT_E_TIMEOUT (0x80040205) as its event code: the
+ * connection could not be made and the host did not answer the probe in time. */
+
+/* Read statuses of NetClient_ReadData. */
+#define NETCLIENT_READ_CLOSING 101u   /* the connection is closed or aborted */
+#define NETCLIENT_READ_DATA 102u      /* bytes were read */
+#define NETCLIENT_READ_PENDING 103u   /* the read goes on; ask again (111 to a callback) */
+#define NETCLIENT_READ_FAILED 104u    /* the read failed (the body broke off) */
+#define NETCLIENT_READ_END 105u       /* nothing read: the body is complete */
+#define NETCLIENT_READ_RECEIVING 106u /* nothing read, the response is still arriving */
 
 /* Progress codes of NetClient_FTP_PutFileWithProgress. */
 #define NETCLIENT_PROGRESS_SIZE 230u  /* value: the local file's size, before the transfer */
@@ -242,16 +263,32 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_SetCallback(NetClientRequestH
                                                                NetClientCallback callback,
                                                                void *context);
 
-/* NetClient_SetSkipCredentials: HTTP only (reserved); stored. 0 or NETCLIENT_E_HANDLE. */
+/* NetClient_SetSkipCredentials: HTTP only; when set, the slot's user name and password are
+ * not set on the request. 0 or NETCLIENT_E_HANDLE. */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_SetSkipCredentials(NetClientRequestHandle request,
                                                                       uint32_t skip);
 
 /*
- * NetClient_Connect: connects and logs in (FTP, passive). Waiting: 0, NETCLIENT_E_AUTH
- * (reply 530), NETCLIENT_E_TIMEOUT, NETCLIENT_E_CONNECT, NETCLIENT_ABORTED. Asynchronous: 0
- * when started, then the callback with 201, 205 or 202. NETCLIENT_E_ABORTING while the slot
- * is aborted (until NetClient_Disconnect or NetClient_CloseRequest), NETCLIENT_E_HANDLE,
- * NETCLIENT_E_NOT_SUPPORTED for HTTP types; another type returns 0 and does nothing.
+ * NetClient_Connect: FTP (type 13) connects and logs in (passive). Waiting: 0,
+ * NETCLIENT_E_AUTH (reply 530), NETCLIENT_E_TIMEOUT, NETCLIENT_E_CONNECT, NETCLIENT_ABORTED.
+ * Asynchronous: 0 when started, then the callback with 201, 205 or 202.
+ *
+ * HTTP (11 GET, 12 POST, 14 HTTPS GET, 15 HTTPS POST) sends the request to host:port/path
+ * with the extra data as body. Waiting: 0 for status 200 (then the content length is
+ * stored through the descriptor's pointer, and NetClient_GetCredentials gives the user name
+ * and password that were used); NETCLIENT_E_AUTH for 401 without a parent window, for a 407
+ * without proxy credentials or for a second 407; NETCLIENT_E_NOT_FOUND for 404;
+ * NETCLIENT_E_CONNECT for any other status, for a refused connection whose host answers
+ * the ICMP probe, for a certificate that does not verify, and for a 401 whose dialog is
+ * cancelled; NETCLIENT_E_TIMEOUT when the time-out runs out or the host does not answer the
+ * probe; NETCLIENT_ABORTED; NETCLIENT_E_OPEN_REQUEST; NETCLIENT_E_PLATFORM (a proxy
+ * credential could not be set). A 401 with a parent window shows the platform's credential
+ * dialog (on POSIX there is none: it counts as cancelled). Asynchronous: 0 when started, then
+ * the callback once with 107 (200; content length stored), 109 (401), 108 (anything else),
+ * or NETCLIENT_E_TIMEOUT (connection failed and the host did not answer the probe).
+ *
+ * NETCLIENT_E_ABORTING while the slot is aborted (until NetClient_Disconnect or
+ * NetClient_CloseRequest), NETCLIENT_E_HANDLE; another type returns 0 and does nothing.
  */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Connect(NetClientRequestHandle request,
                                                            uint32_t synchronous);
@@ -272,7 +309,15 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Abort(NetClientRequestHandle 
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_GetCredentials(NetClientRequestHandle request,
                                                                   char *user, char *password);
 
-/* NetClient_ReadData: the HTTP body read (reserved). FTP slots give NETCLIENT_E_HANDLE. */
+/*
+ * NetClient_ReadData: reads the next piece of an HTTP response body into buffer, at most
+ * size - 1 bytes, and stores its read status (NETCLIENT_READ_*) in *read_status and the
+ * count in *bytes_read (either pointer may be NULL). A read that cannot be answered at once
+ * is pending (103): its bytes arrive in that call's buffer, which must stay valid until
+ * then, and the next call reports their count (102) or the end (105); a callback is told
+ * with 111. Results: 0; NETCLIENT_E_HANDLE (not an HTTP slot in use, or not connected);
+ * NETCLIENT_E_INVALIDARG (buffer NULL, or size below 2: the read status is left untouched).
+ */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_ReadData(NetClientRequestHandle request,
                                                             void *buffer, uint32_t size,
                                                             uint32_t *bytes_read,
@@ -355,6 +400,18 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_ChangeDir(NetClientReques
  * leaves *info as it was). */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CrackUrl(const char *url,
                                                             NetClientRequestInfo *info);
+
+/*
+ * NetClient_PingHost: sends ICMP echo requests to the slot's host (a dotted IPv4 address)
+ * once a second for up to timeout_ms and waits for an echo reply from it. 0 when the host
+ * answered, NETCLIENT_E_TIMEOUT when it did not (a send refused as unreachable counts as
+ * no answer), NETCLIENT_ABORTED when the slot is aborted meanwhile, 0xFFFFFFFF when the
+ * host is not a dotted address or no ICMP socket could be opened (on Linux: root, or
+ * net.ipv4.ping_group_range admitting the caller's group), NETCLIENT_E_HANDLE for NULL.
+ * Runs on the calling thread.
+ */
+NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_PingHost(uint32_t timeout_ms,
+                                                            NetClientRequestHandle request);
 
 /* NetClient_GetVersion: 5, 0, 0, 2 (any pointer may be NULL). Returns 0. */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_GetVersion(uint8_t *v1, uint8_t *v2,

@@ -1,5 +1,5 @@
 // The network client's C functions: contexts, request slots, the descriptor, connect,
-// abort and close, the FTP operations, the proxy and the version check.
+// abort and close, HTTP body reads, the FTP operations, the proxy and the version check.
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
@@ -11,6 +11,7 @@
 
 #include "NetClientInternal.h"
 #include "NetFtpClient.h"
+#include "NetHttpClient.h"
 
 namespace {
 
@@ -68,8 +69,11 @@ void Internal_Disconnect(CNetClientRequest *request, uint32_t abort, bool keep_o
   }
 }
 
-uint32_t ConnectFtp(CNetClientRequest *request, uint32_t synchronous) {
-  std::shared_ptr<CNetFtpClient> ftp;
+// Builds the slot's connection object of type T and runs its connect; a failed connect
+// leaves the slot without one.
+template <typename T, typename Run>
+uint32_t ConnectWith(CNetClientRequest *request, Run run) {
+  std::shared_ptr<T> conn;
   {
     NcLock lock(request->m_Lock);
     if (request->m_bAbort) return NETCLIENT_E_ABORTING;
@@ -80,23 +84,46 @@ uint32_t ConnectFtp(CNetClientRequest *request, uint32_t synchronous) {
       request->m_pConnection.reset();
     }
     request->m_dwConnectPhase = 1;
-    ftp = std::shared_ptr<CNetFtpClient>(new (std::nothrow) CNetFtpClient);
-    if (!ftp) {
+    conn = std::shared_ptr<T>(new (std::nothrow) T);
+    if (!conn) {
       request->m_dwConnectPhase = 0;
       return NETCLIENT_E_NOMEM;
     }
-    ftp->Attach(request, request->m_pOwner->m_hInternet, request->m_dwTimeout);
-    request->m_pConnection = ftp;
+    conn->Attach(request, request->m_pOwner->m_hInternet, request->m_dwTimeout);
+    request->m_pConnection = conn;
   }
-  uint32_t r = ftp->Connect(request->m_szHost, request->m_szUser, request->m_szPassword,
-                            request->m_dwPort, synchronous);
+  uint32_t r = run(conn.get());
   if (r == 0) return 0;
   NcLock lock(request->m_Lock);
   request->m_dwConnectPhase = 0;
-  if (request->m_pConnection == ftp) request->m_pConnection.reset();
-  ftp->MarkAborted();
-  ftp->CloseConnect();
+  if (request->m_pConnection == conn) request->m_pConnection.reset();
+  conn->MarkAborted();
+  conn->CloseConnect();
   return r;
+}
+
+uint32_t ConnectFtp(CNetClientRequest *request, uint32_t synchronous) {
+  return ConnectWith<CNetFtpClient>(request, [&](CNetFtpClient *ftp) {
+    return ftp->Connect(request->m_szHost, request->m_szUser, request->m_szPassword,
+                        request->m_dwPort, synchronous);
+  });
+}
+
+uint32_t ConnectHttp(CNetClientRequest *request, uint32_t type, uint32_t synchronous) {
+  bool post = type == NETCLIENT_TYPE_HTTP_POST || type == NETCLIENT_TYPE_HTTPS_POST;
+  bool secure = type == NETCLIENT_TYPE_HTTPS_GET || type == NETCLIENT_TYPE_HTTPS_POST;
+  return ConnectWith<CNetHttpClient>(request, [&](CNetHttpClient *http) {
+    uint32_t r = http->Connect(request->m_szHost, request->m_szUser, request->m_szPassword,
+                               request->m_dwPort, request->m_szPath, request->m_szExtra,
+                               synchronous, post, secure);
+    if (r == 0 && http->Waited()) {
+      NcLock lock(request->m_Lock);
+      if (request->m_pContentLength != nullptr) {
+        *request->m_pContentLength = http->QueryContentLength();
+      }
+    }
+    return r;
+  });
 }
 
 // Builds "http://host:port" from the caller's address; the ':' test looks past the scheme.
@@ -364,8 +391,7 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Connect(NetClientRequestHandl
     type = request->m_dwType;
   }
   if (type == NETCLIENT_TYPE_FTP) return ConnectFtp(request, synchronous);
-  // The HTTP connection object (CNetHttpClient) is not part of this build.
-  if (IsHttpType(type)) return NETCLIENT_E_NOT_SUPPORTED;
+  if (IsHttpType(type)) return ConnectHttp(request, type, synchronous);
   return 0;
 }
 
@@ -388,14 +414,21 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Abort(NetClientRequestHandle 
 }
 
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_ReadData(NetClientRequestHandle request,
-                                                            void *, uint32_t,
+                                                            void *buffer, uint32_t size,
                                                             uint32_t *bytes_read,
                                                             uint32_t *read_status) {
-  if (bytes_read != nullptr) *bytes_read = 0;
-  if (read_status != nullptr) *read_status = 0;
   if (!InUse(request)) return NETCLIENT_E_HANDLE;
   NcLock lock(request->m_Lock);
-  return IsHttpType(request->m_dwType) ? NETCLIENT_E_NOT_SUPPORTED : NETCLIENT_E_HANDLE;
+  if (!IsHttpType(request->m_dwType) || !request->m_pConnection) return NETCLIENT_E_HANDLE;
+  // A read asks for size - 1 bytes: a buffer of 0 or 1 bytes could never receive any, and
+  // the read would look like the end of the body.
+  if (buffer == nullptr || size < 2) return NETCLIENT_E_INVALIDARG;
+  auto http = std::static_pointer_cast<CNetHttpClient>(request->m_pConnection);
+  uint32_t got = 0;
+  uint32_t status = http->Read(buffer, size, &got);
+  if (bytes_read != nullptr) *bytes_read = got;
+  if (read_status != nullptr) *read_status = status;
+  return 0;
 }
 
 // ---- FTP operations ------------------------------------------------------------------------

@@ -89,5 +89,16 @@ check "no subcommand" 106 'A subcommand is required' --
 check "unknown model cgi" 1 '0x8006030A KAVREL_E_CATALOG' -- cgi NOPE 1
 check "refused connection" 1 '0x80070076' -- --host 127.0.0.1 --http-port 1 --type KM2401 di
 
+# The network client family, straight through NetClient_*.
+io_url="http://127.0.0.1:$DEVSIM_io_HTTP"
+dig_url="http://127.0.0.1:$DEVSIM_dig_HTTP"
+check "netclient get" 0 '^model=KM2401' -- netclient get "$io_url/cgi-bin/sysinfo.cgi" --user root --password pass
+check "netclient get async" 0 'callback: event 107' -- --async netclient get "$io_url/cgi-bin/sysinfo.cgi" --user root --password pass
+check "netclient post digest json" 0 '"ok":true,"content_length":0' -- --json netclient post "$dig_url/x.cgi?a=1" --data 'b=2' --user admin --password secret
+check "netclient wrong password" 1 '0x80040201 KAVREL_NC_E_AUTH' -- netclient get "$io_url/" --user root --password nope
+devsim_ctl POST /devices/io/faults '{"path": "/missing", "status": 404}' >/dev/null
+check "netclient not found" 1 '0x80040206' -- netclient get "$io_url/missing" --user root --password pass
+check "netclient bad url" 2 'must begin with http' -- netclient get ftp://host/
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

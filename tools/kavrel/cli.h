@@ -86,3 +86,4 @@ using Commands = std::vector<Command>;
 // variables must outlive parsing: a family keeps them in static storage of its own file.
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+void AddNetClientCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);

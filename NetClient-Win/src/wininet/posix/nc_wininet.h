@@ -23,7 +23,43 @@
 //   (12031) for a reset during a transfer, ERROR_NO_MORE_FILES (18) for an empty find.
 // - Closing an FTP file opened for writing reads the server's final reply (226) at once when
 //   the connection is idle and returns FALSE when it does not confirm the transfer.
-// - HTTP is not provided.
+// - HTTP (wininet_http_posix.cpp): InternetConnectA with INTERNET_SERVICE_HTTP gives a session
+//   handle at once (no network yet); HttpOpenRequestA a request handle at once; both are
+//   announced with HANDLE_CREATED. HttpSendRequestA fails with ERROR_IO_PENDING and completes
+//   on the request's own thread once the final response head has arrived (dwResult TRUE), or
+//   with 12029 (refused or unreachable), 12002 (time-out), 12030 (peer closed or a malformed
+//   response), 12045 (a server certificate that does not verify), 12037 (a certificate for
+//   another name), 12157 (any other TLS failure). Every send opens a new connection and
+//   speaks HTTP/1.1 with "Connection: close".
+// - Challenges: a 401 (WWW-Authenticate) or 407 (Proxy-Authenticate) whose Basic or Digest
+//   challenge (MD5 or SHA-256, qop "auth" or none) can be answered with the credentials set
+//   on the request (INTERNET_OPTION_USERNAME / PASSWORD, else those of InternetConnectA) or
+//   the proxy credentials of its session (INTERNET_OPTION_PROXY_USERNAME / PASSWORD) is
+//   answered inside the send, once per send and per kind: a challenge costs one more request
+//   on the wire (two in all), and the caller sees the 401 or 407 only when the answered
+//   request is refused again or no credentials were set. A request handle remembers the last
+//   challenge of each kind, so a later send on the same handle (the caller's resend after it
+//   set proxy credentials) carries the answer on its first request: a 407 followed by a
+//   resend with proxy credentials is two requests in all.
+// - Proxy: the root's proxy ("http://host:port", from InternetOpenA or INTERNET_OPTION_PROXY)
+//   carries HTTP requests in absolute form and HTTPS through CONNECT (its 407 answered as
+//   above); a host in the bypass list (';' or ' ' separated, Windows wildcards, "<local>" for
+//   names without a dot) connects directly.
+// - TLS (INTERNET_FLAG_SECURE) with OpenSSL: TLS 1.2 or later, the server's chain verified
+//   against OpenSSL's default trust (the system's store), and its name or IP address checked.
+//   A host trusts its own certificate authority the way OpenSSL programs do: add it to the
+//   system store (update-ca-certificates), or name a PEM file or a hashed folder in the
+//   environment variables SSL_CERT_FILE / SSL_CERT_DIR before the first HTTPS request of the
+//   process (they replace the default store). On Windows the system's certificate store
+//   decides.
+// - InternetReadFileExA answers at once from body bytes already received (dwBufferLength 0
+//   once the body is complete) and otherwise fails with ERROR_IO_PENDING, filling the record
+//   on the request's thread before REQUEST_COMPLETE; RECEIVING_RESPONSE and RESPONSE_RECEIVED
+//   bracket every wait for the network. A body that ends before its declared length or last
+//   chunk fails with 12030. Closing the handle cancels a pending read: nothing is written
+//   into the caller's buffer after InternetCloseHandle returns.
+// - InternetErrorDlg shows nothing here (there is no window system) and answers
+//   ERROR_CANCELLED.
 #pragma once
 
 #include <stddef.h>
@@ -40,6 +76,7 @@ typedef const char *LPCSTR;
 typedef uint16_t INTERNET_PORT;
 typedef void *HINTERNET;
 typedef HINTERNET *LPHINTERNET;
+typedef void *HWND;
 
 #ifndef TRUE
 #define TRUE 1
@@ -76,6 +113,22 @@ typedef struct {
   char cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
+typedef struct _INTERNET_BUFFERSA {
+  DWORD dwStructSize;
+  struct _INTERNET_BUFFERSA *Next;
+  LPCSTR lpcszHeader;
+  DWORD dwHeadersLength;
+  DWORD dwHeadersTotal;
+  LPVOID lpvBuffer;
+  DWORD dwBufferLength;
+  DWORD dwBufferTotal;
+  DWORD dwOffsetLow;
+  DWORD dwOffsetHigh;
+} INTERNET_BUFFERSA, *LPINTERNET_BUFFERSA;
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+static_assert(sizeof(INTERNET_BUFFERSA) == 56, "the platform record's size");
+#endif
+
 typedef struct {
   DWORD dwAccessType;
   LPCSTR lpszProxy;
@@ -106,6 +159,8 @@ typedef struct {
 #define INTERNET_FLAG_PASSIVE 0x08000000u
 #define INTERNET_FLAG_RELOAD 0x80000000u
 #define INTERNET_FLAG_NO_CACHE_WRITE 0x04000000u
+#define INTERNET_FLAG_SECURE 0x00800000u
+#define INTERNET_FLAG_PRAGMA_NOCACHE 0x00000100u
 #define INTERNET_SERVICE_FTP 1
 #define INTERNET_SERVICE_HTTP 3
 #define FTP_TRANSFER_TYPE_ASCII 0x00000001u
@@ -115,11 +170,20 @@ typedef struct {
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define ICU_DECODE 0x10000000u
+#define INTERNET_DEFAULT_HTTP_PORT 80
+#define INTERNET_DEFAULT_HTTPS_PORT 443
+#define HTTP_QUERY_CONTENT_LENGTH 5
+#define HTTP_QUERY_STATUS_CODE 19
+#define FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS 0x02u
 
 #define INTERNET_OPTION_CONNECT_TIMEOUT 2
 #define INTERNET_OPTION_SEND_TIMEOUT 5
 #define INTERNET_OPTION_RECEIVE_TIMEOUT 6
+#define INTERNET_OPTION_USERNAME 28
+#define INTERNET_OPTION_PASSWORD 29
 #define INTERNET_OPTION_PROXY 38
+#define INTERNET_OPTION_PROXY_USERNAME 43
+#define INTERNET_OPTION_PROXY_PASSWORD 44
 #define INTERNET_OPTION_MAX_CONNS_PER_SERVER 73
 #define INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER 74
 
@@ -136,6 +200,7 @@ typedef struct {
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_IO_PENDING 997L
+#define ERROR_CANCELLED 1223L
 #define ERROR_INTERNET_TIMEOUT 12002L
 #define ERROR_INTERNET_EXTENDED_ERROR 12003L
 #define ERROR_INTERNET_INVALID_URL 12005L
@@ -145,9 +210,15 @@ typedef struct {
 #define ERROR_INTERNET_INCORRECT_PASSWORD 12014L
 #define ERROR_INTERNET_OPERATION_CANCELLED 12017L
 #define ERROR_INTERNET_INCORRECT_HANDLE_TYPE 12018L
+#define ERROR_INTERNET_INCORRECT_HANDLE_STATE 12019L
 #define ERROR_INTERNET_CANNOT_CONNECT 12029L
 #define ERROR_INTERNET_CONNECTION_ABORTED 12030L
 #define ERROR_INTERNET_CONNECTION_RESET 12031L
+#define ERROR_INTERNET_FORCE_RETRY 12032L
+#define ERROR_INTERNET_SEC_CERT_CN_INVALID 12037L
+#define ERROR_INTERNET_INVALID_CA 12045L
+#define ERROR_INTERNET_SECURITY_CHANNEL_ERROR 12157L
+#define ERROR_HTTP_HEADER_NOT_FOUND 12150L
 #define ERROR_FTP_TRANSFER_IN_PROGRESS 12110L
 
 DWORD GetLastError(void);
@@ -179,3 +250,15 @@ BOOL FtpRemoveDirectoryA(HINTERNET connection, LPCSTR directory);
 HINTERNET FtpFindFirstFileA(HINTERNET connection, LPCSTR pattern, LPWIN32_FIND_DATAA data,
                             DWORD flags, DWORD_PTR context);
 BOOL InternetFindNextFileA(HINTERNET find, LPVOID data);
+
+BOOL InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD length);
+HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object, LPCSTR version,
+                           LPCSTR referrer, LPCSTR *accept_types, DWORD flags,
+                           DWORD_PTR context);
+BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headers_length, LPVOID optional,
+                      DWORD optional_length);
+BOOL HttpQueryInfoA(HINTERNET request, DWORD info_level, LPVOID buffer, LPDWORD length,
+                    LPDWORD index);
+BOOL InternetReadFileExA(HINTERNET request, LPINTERNET_BUFFERSA buffers, DWORD flags,
+                         DWORD_PTR context);
+DWORD InternetErrorDlg(HWND parent, HINTERNET request, DWORD error, DWORD flags, LPVOID *data);

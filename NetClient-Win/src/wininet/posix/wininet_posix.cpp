@@ -1,5 +1,6 @@
 // The POSIX WinINet layer: handles, status notifications, asynchronous completions, and the
-// FTP operations that the network client issues (see nc_wininet.h for the scope).
+// FTP operations that the network client issues (see nc_wininet.h for the scope). The HTTP
+// handles live in wininet_http_posix.cpp on the same registry, callbacks and threads.
 //
 // Each FTP connection handle owns one thread that runs its operations in order; that
 // thread delivers their completions once the operation has given the wire back. Locks: the
@@ -24,49 +25,20 @@
 #include "wininet_posix_internal.h"
 
 namespace ncwin {
-namespace {
 
 thread_local DWORD t_last_error = 0;
+thread_local int t_in_callback = 0;
+
+std::mutex g_registry_mu;
+std::map<HINTERNET, std::shared_ptr<Handle>> g_registry;
+uintptr_t g_next_id = 0x1000;
+
+
+namespace {
+
 thread_local DWORD t_response_error = 0;
 thread_local std::string t_response;
-thread_local int t_in_callback = 0;
 thread_local bool t_in_task = false;
-
-const int kDefaultTimeoutMs = 30000;
-
-enum class Kind { Root, Connection, File, Find };
-
-struct Root;
-
-struct Handle {
-  Kind kind;
-  HINTERNET id = nullptr;
-  DWORD_PTR context = 0;
-  std::shared_ptr<Root> root;
-  std::atomic<bool> closed{false};
-  std::atomic<bool> callback_removed{false};
-  std::atomic<int> timeout_ms{kDefaultTimeoutMs};
-  explicit Handle(Kind k) : kind(k) {}
-  virtual ~Handle() = default;
-};
-
-struct Root : Handle {
-  Root() : Handle(Kind::Root) {}
-  std::mutex cb_mu;
-  std::condition_variable cb_cv;
-  INTERNET_STATUS_CALLBACK callback = nullptr;
-  int in_flight = 0;
-  std::mutex proxy_mu;
-  std::string proxy, bypass;
-  // The connections' threads; those that have ended are joined when the next one starts,
-  // the rest when the root closes.
-  struct WorkerThread {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::mutex threads_mu;
-  std::vector<WorkerThread> threads;
-};
 
 struct Connection;
 
@@ -106,58 +78,6 @@ struct Connection : Handle, std::enable_shared_from_this<Connection> {
   int data = -1;  // the data connection in use, for cancellation
 };
 
-std::mutex g_registry_mu;
-std::map<HINTERNET, std::shared_ptr<Handle>> g_registry;
-uintptr_t g_next_id = 0x1000;
-
-HINTERNET Register(const std::shared_ptr<Handle> &h) {
-  std::lock_guard<std::mutex> lock(g_registry_mu);
-  g_next_id += 4;
-  h->id = reinterpret_cast<HINTERNET>(g_next_id);
-  g_registry[h->id] = h;
-  return h->id;
-}
-
-std::shared_ptr<Handle> Lookup(HINTERNET id) {
-  std::lock_guard<std::mutex> lock(g_registry_mu);
-  auto it = g_registry.find(id);
-  return it == g_registry.end() ? nullptr : it->second;
-}
-
-void Unregister(HINTERNET id) {
-  std::lock_guard<std::mutex> lock(g_registry_mu);
-  g_registry.erase(id);
-}
-
-template <typename T>
-std::shared_ptr<T> LookupAs(HINTERNET id, Kind kind) {
-  std::shared_ptr<Handle> h = Lookup(id);
-  if (!h || h->kind != kind || h->closed) return nullptr;
-  return std::static_pointer_cast<T>(h);
-}
-
-BOOL Fail(DWORD error) {
-  t_last_error = error;
-  return FALSE;
-}
-
-void Notify(Handle *h, DWORD status, LPVOID info, DWORD length) {
-  Root *root = h->root.get();
-  if (root == nullptr || h->callback_removed) return;
-  INTERNET_STATUS_CALLBACK cb;
-  {
-    std::lock_guard<std::mutex> lock(root->cb_mu);
-    cb = root->callback;
-    if (cb == nullptr) return;
-    ++root->in_flight;
-  }
-  ++t_in_callback;
-  cb(h->id, h->context, status, info, length);
-  --t_in_callback;
-  std::lock_guard<std::mutex> lock(root->cb_mu);
-  if (--root->in_flight == 0) root->cb_cv.notify_all();
-}
-
 struct Deferred {
   std::shared_ptr<Handle> handle;
   INTERNET_ASYNC_RESULT result;
@@ -185,16 +105,6 @@ void DeliverDeferred(Connection *conn) {
     if (d.handle->closed || conn->closed) continue;
     Notify(d.handle.get(), INTERNET_STATUS_REQUEST_COMPLETE, &d.result, sizeof d.result);
   }
-}
-
-void NotifyCreated(Handle *h) {
-  INTERNET_ASYNC_RESULT r = {reinterpret_cast<DWORD_PTR>(h->id), 0};
-  Notify(h, INTERNET_STATUS_HANDLE_CREATED, &r, sizeof r);
-}
-
-void NotifyClosing(Handle *h) {
-  HINTERNET id = h->id;
-  Notify(h, INTERNET_STATUS_HANDLE_CLOSING, &id, sizeof id);
 }
 
 // ---- The connection's thread ------------------------------------------------------------
@@ -428,20 +338,10 @@ std::shared_ptr<Connection> NewConnection(const std::shared_ptr<Root> &root) {
 }
 
 void StartWorker(const std::shared_ptr<Connection> &conn) {
-  Root *root = conn->root.get();
-  std::lock_guard<std::mutex> lock(root->threads_mu);
-  for (auto it = root->threads.begin(); it != root->threads.end();) {
-    if (*it->done && it->thread.get_id() != std::this_thread::get_id()) {
-      it->thread.join();
-      it = root->threads.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  root->threads.push_back({std::thread(Worker, conn, done), done});
-  std::lock_guard<std::mutex> clock(conn->mu);
-  conn->worker = root->threads.back().thread.get_id();
+  std::lock_guard<std::mutex> lock(conn->mu);
+  conn->worker = StartThread(conn->root.get(), [conn](std::shared_ptr<std::atomic<bool>> done) {
+    Worker(conn, done);
+  });
 }
 
 void CloseConnection(Connection *c) {
@@ -509,6 +409,72 @@ BOOL CloseRoot(const std::shared_ptr<Root> &root) {
 
 }  // namespace
 
+HINTERNET Register(const std::shared_ptr<Handle> &h) {
+  std::lock_guard<std::mutex> lock(g_registry_mu);
+  g_next_id += 4;
+  h->id = reinterpret_cast<HINTERNET>(g_next_id);
+  g_registry[h->id] = h;
+  return h->id;
+}
+
+std::shared_ptr<Handle> Lookup(HINTERNET id) {
+  std::lock_guard<std::mutex> lock(g_registry_mu);
+  auto it = g_registry.find(id);
+  return it == g_registry.end() ? nullptr : it->second;
+}
+
+void Unregister(HINTERNET id) {
+  std::lock_guard<std::mutex> lock(g_registry_mu);
+  g_registry.erase(id);
+}
+
+BOOL Fail(DWORD error) {
+  t_last_error = error;
+  return FALSE;
+}
+
+void Notify(Handle *h, DWORD status, LPVOID info, DWORD length) {
+  Root *root = h->root.get();
+  if (root == nullptr || h->callback_removed) return;
+  INTERNET_STATUS_CALLBACK cb;
+  {
+    std::lock_guard<std::mutex> lock(root->cb_mu);
+    cb = root->callback;
+    if (cb == nullptr) return;
+    ++root->in_flight;
+  }
+  ++t_in_callback;
+  cb(h->id, h->context, status, info, length);
+  --t_in_callback;
+  std::lock_guard<std::mutex> lock(root->cb_mu);
+  if (--root->in_flight == 0) root->cb_cv.notify_all();
+}
+
+void NotifyCreated(Handle *h) {
+  INTERNET_ASYNC_RESULT r = {reinterpret_cast<DWORD_PTR>(h->id), 0};
+  Notify(h, INTERNET_STATUS_HANDLE_CREATED, &r, sizeof r);
+}
+
+void NotifyClosing(Handle *h) {
+  HINTERNET id = h->id;
+  Notify(h, INTERNET_STATUS_HANDLE_CLOSING, &id, sizeof id);
+}
+
+std::thread::id StartThread(Root *root, std::function<void(std::shared_ptr<std::atomic<bool>>)> run) {
+  std::lock_guard<std::mutex> lock(root->threads_mu);
+  for (auto it = root->threads.begin(); it != root->threads.end();) {
+    if (*it->done && it->thread.get_id() != std::this_thread::get_id()) {
+      it->thread.join();
+      it = root->threads.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  root->threads.push_back({std::thread(run, done), done});
+  return root->threads.back().thread.get_id();
+}
+
 void SetLastResponse(DWORD error, const std::string &text) {
   t_response = text;
   t_response_error = error;
@@ -522,8 +488,9 @@ DWORD GetLastError(void) { return t_last_error; }
 void SetLastError(DWORD error) { t_last_error = error; }
 void OutputDebugStringA(LPCSTR) {}  // no debugger channel on POSIX
 
-HINTERNET InternetOpenA(LPCSTR, DWORD access_type, LPCSTR proxy, LPCSTR bypass, DWORD) {
+HINTERNET InternetOpenA(LPCSTR agent, DWORD access_type, LPCSTR proxy, LPCSTR bypass, DWORD) {
   auto root = std::make_shared<Root>();
+  root->agent = agent != nullptr ? agent : "";
   if (access_type == INTERNET_OPEN_TYPE_PROXY && proxy != nullptr) {
     root->proxy = proxy;
     root->bypass = bypass != nullptr ? bypass : "";
@@ -574,6 +541,9 @@ BOOL InternetCloseHandle(HINTERNET handle) {
     case Kind::Find:
       NotifyClosing(h.get());
       return TRUE;
+    case Kind::HttpSession:
+    case Kind::HttpRequest:
+      return HttpClose(h);
   }
   return TRUE;
 }
@@ -609,6 +579,11 @@ BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD len
       root->bypass = info->lpszProxyBypass != nullptr ? info->lpszProxyBypass : "";
       return TRUE;
     }
+    case INTERNET_OPTION_USERNAME:
+    case INTERNET_OPTION_PASSWORD:
+    case INTERNET_OPTION_PROXY_USERNAME:
+    case INTERNET_OPTION_PROXY_PASSWORD:
+      return HttpSetCredential(h, option, buffer, length);
     default:
       return Fail(ERROR_INVALID_PARAMETER);
   }
@@ -631,6 +606,9 @@ HINTERNET InternetConnectA(HINTERNET root_handle, LPCSTR host, INTERNET_PORT por
                            LPCSTR password, DWORD service, DWORD, DWORD_PTR context) {
   auto root = LookupAs<Root>(root_handle, Kind::Root);
   if (!root) return Fail(ERROR_INVALID_HANDLE), nullptr;
+  if (service == INTERNET_SERVICE_HTTP && host != nullptr) {
+    return HttpConnect(root, host, port, user, password, context);
+  }
   if (service != INTERNET_SERVICE_FTP || host == nullptr) {
     return Fail(ERROR_INVALID_PARAMETER), nullptr;
   }

@@ -3,12 +3,90 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "nc_wininet.h"
 
 namespace ncwin {
+
+// ---- Handles, notifications and threads (wininet_posix.cpp) ------------------------------
+
+const int kDefaultTimeoutMs = 30000;
+
+enum class Kind { Root, Connection, File, Find, HttpSession, HttpRequest };
+
+struct Root;
+
+struct Handle {
+  Kind kind;
+  HINTERNET id = nullptr;
+  DWORD_PTR context = 0;
+  std::shared_ptr<Root> root;
+  std::atomic<bool> closed{false};
+  std::atomic<bool> callback_removed{false};
+  std::atomic<int> timeout_ms{kDefaultTimeoutMs};
+  explicit Handle(Kind k) : kind(k) {}
+  virtual ~Handle() = default;
+};
+
+struct Root : Handle {
+  Root() : Handle(Kind::Root) {}
+  std::mutex cb_mu;
+  std::condition_variable cb_cv;
+  INTERNET_STATUS_CALLBACK callback = nullptr;
+  int in_flight = 0;
+  std::string agent;  // set once by InternetOpenA
+  std::mutex proxy_mu;
+  std::string proxy, bypass;
+  // The threads of connections and requests; those that have ended are joined when the
+  // next one starts, the rest when the root closes.
+  struct WorkerThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex threads_mu;
+  std::vector<WorkerThread> threads;
+};
+
+// Gives the handle a value never used before in this process and makes it findable.
+HINTERNET Register(const std::shared_ptr<Handle> &h);
+std::shared_ptr<Handle> Lookup(HINTERNET id);
+void Unregister(HINTERNET id);
+
+template <typename T>
+std::shared_ptr<T> LookupAs(HINTERNET id, Kind kind) {
+  std::shared_ptr<Handle> h = Lookup(id);
+  if (!h || h->kind != kind || h->closed) return nullptr;
+  return std::static_pointer_cast<T>(h);
+}
+
+// Sets this thread's last error and returns FALSE.
+BOOL Fail(DWORD error);
+// Calls the root's status callback for handle h (no layer lock is held while it runs).
+void Notify(Handle *h, DWORD status, LPVOID info, DWORD length);
+void NotifyCreated(Handle *h);
+void NotifyClosing(Handle *h);
+// Starts a thread owned by root; run receives the flag to set as it ends.
+std::thread::id StartThread(Root *root, std::function<void(std::shared_ptr<std::atomic<bool>>)> run);
+
+// ---- HTTP (wininet_http_posix.cpp) -------------------------------------------------------
+
+// InternetConnectA for INTERNET_SERVICE_HTTP.
+HINTERNET HttpConnect(const std::shared_ptr<Root> &root, LPCSTR host, INTERNET_PORT port,
+                      LPCSTR user, LPCSTR password, DWORD_PTR context);
+// InternetCloseHandle for the HTTP kinds (the handle is already marked closed).
+BOOL HttpClose(const std::shared_ptr<Handle> &h);
+// InternetSetOptionA for the credential options of HTTP handles.
+BOOL HttpSetCredential(const std::shared_ptr<Handle> &h, DWORD option, LPVOID buffer,
+                       DWORD length);
+
+// ---- The FTP wire (wininet_wire_posix.cpp) -----------------------------------------------
 
 // The reply text of the last FTP reply read on this thread, and the error it led to.
 void SetLastResponse(DWORD error, const std::string &text);
