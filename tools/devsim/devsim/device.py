@@ -26,6 +26,8 @@ class Device:
         self.model = model
         self.model_name = f"{model.name}-{desc.get('version', 'V1.0.2')}"
         self.host_name = desc.get("hostname", self.name)
+        self.clock_date = ""  # set through the parameter pages
+        self.clock_time = ""
         crc = zlib.crc32(self.name.encode())
         self.mac = "00:02:D1:%02X:%02X:%02X" % ((crc >> 16) & 255, (crc >> 8) & 255, crc & 255)
         self.serial = f"SN{crc:08X}"
