@@ -39,9 +39,12 @@ def initial_config(device):
 def _read_lines(path):
     try:
         with open(path, newline="") as f:
-            return f.read().replace("\r\n", "\n").split("\n")
+            lines = f.read().replace("\r\n", "\n").split("\n")
     except FileNotFoundError:
         return []
+    while lines and lines[-1] == "":
+        lines.pop()
+    return lines
 
 
 def _write_lines(path, lines):

@@ -10,6 +10,7 @@ from .config_file import initial_config
 from .faults import FaultTable
 from .ftp_device import DeviceFTPServer
 from .http_device import DeviceHTTPServer
+from .pages.motion import default_motion
 
 
 class UartPort:
@@ -45,6 +46,8 @@ class Device:
         self.di_form = "short"
         self.do_levels = [0] * max(model["DoNum"], 1)
         self.uart_ports = [UartPort() for _ in range(model["ComNum"])]
+        self.ptz = {}  # camera number: position, zoom, last command (pages/ptz.py)
+        self.motion = default_motion(model)  # pages/motion.py
         self.dir = os.path.join(workdir, self.name)
         self.ftp_root = os.path.join(self.dir, "ftp")
         self._http = None
