@@ -73,7 +73,8 @@ def _ptz(req, cam):
             if name == "sethome":
                 cam["home"] = (cam["pan"], cam["tilt"]) if value == "define" else (0, 0)
         elif name in NUMBERS or name in ("x", "y"):
-            if not value.lstrip("-").isdigit():
+            # An empty speed leaves the speed as it is; a coordinate must be given.
+            if (value or name in ("x", "y")) and not value.lstrip("-").isdigit():
                 raise BadRequest(f"bad {name} {value}")
             if name in ("x", "y"):
                 cam["pan" if name == "x" else "tilt"] = int(value)
