@@ -34,6 +34,9 @@ int main(int argc, char **argv) {
   Output out;
   Commands commands;
   AddDeviceCommands(app, s, out, commands);
+  AddPtzCommands(app, s, out, commands);
+  AddParamCommands(app, s, out, commands);
+  AddMotionCommands(app, s, out, commands);
 
   try {
     app.parse(argc, argv);
