@@ -57,21 +57,9 @@ def check_hostname(device, value):
         raise ValueError("bad host name")
 
 
-def set_hostname(device, value):
-    section, name_key, _, _ = _names(device)
-    device.host_name = value
-    config_file.set_value(device.config_path, section, name_key, value)
-
-
 def check_date(device, value):
     if not DATE.match(value):
         raise ValueError("bad date, expected YYYY/MM/DD")
-
-
-def set_date(device, value):
-    section, _, date_key, _ = _names(device)
-    device.clock_date = value
-    config_file.set_value(device.config_path, section, date_key, value)
 
 
 def check_time(device, value):
@@ -79,10 +67,19 @@ def check_time(device, value):
         raise ValueError("bad time, expected HH:MM:SS")
 
 
-def set_time(device, value):
-    section, _, _, time_key = _names(device)
-    device.clock_time = value
-    config_file.set_value(device.config_path, section, time_key, value)
+def _setter(position, attribute):
+    """Keeps the value in the device and in its configuration file, under the key that the
+    device's generation uses (position in _names)."""
+    def apply(device, value):
+        setattr(device, attribute, value)
+        names = _names(device)
+        config_file.set_value(device.config_path, names[0], names[position], value)
+    return apply
+
+
+set_hostname = _setter(1, "host_name")
+set_date = _setter(2, "clock_date")
+set_time = _setter(3, "clock_time")
 
 
 def check_password(device, value):
