@@ -6,6 +6,7 @@ setparam.cgi, and the getmd reply's shape.
 """
 
 import base64
+import ftplib
 import unittest
 import urllib.parse
 
@@ -24,7 +25,8 @@ class ControlPagesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.sim = Simulator("name=s2,model=KM2401", "name=s3,model=RZ3120",
-                            "name=new,model=KM7150", "name=nop,model=KM4130")
+                            "name=new,model=KM7150", "name=nop,model=KM4130",
+                            "name=pw,model=KM2101")
         cls.dev = cls.sim.devices
 
     @classmethod
@@ -79,6 +81,20 @@ class ControlPagesTest(unittest.TestCase):
               ("h", 1), ("p", 1), ("t", 1))])
         self.assertEqual(request(self.dev["s3"], "GET", "/setup/setmd.cgi?" + query)[0], 400)
         self.assertEqual(request(self.dev["s3"], "GET", "/setup/getmd.cgi")[1], reply)
+
+    def test_a_new_password_is_the_http_and_ftp_login(self):
+        pw = dict(self.dev["pw"])
+        self.assertEqual(request(pw, "POST", "/cgi-bin/security.cgi", "rootpass=n3w")[0], 200)
+        self.assertEqual(request(pw, "GET", "/cgi-bin/sysinfo.cgi")[0], 401)
+        pw["password"] = "n3w"
+        self.assertEqual(request(pw, "GET", "/cgi-bin/sysinfo.cgi")[0], 200)
+        with ftplib.FTP() as ftp:
+            ftp.connect("127.0.0.1", pw["ftp"], timeout=20)
+            with self.assertRaises(ftplib.error_perm):
+                ftp.login("root", "pass")
+        with ftplib.FTP() as ftp:
+            ftp.connect("127.0.0.1", pw["ftp"], timeout=20)
+            ftp.login("root", "n3w")
 
 
 if __name__ == "__main__":
