@@ -421,8 +421,9 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetMotionDetectionInfo(DeviceHandle de
  * Kavrel_SetMotionDetectionInfo: writes the windows (three records; series 2 reads only the
  * first one's percentage and sensitivity, and with `update_config` copies them into the local
  * configuration after success, as above). Operation 114, status 0, 200 or 201.
- * Results: 0; 0x80000003 NULL `windows`, a name without its NUL or holding '&', '#', a space
- * or a control character; a transport status.
+ * Results: 0; 0x80000003 NULL `windows`, or an enabled window's name without its NUL or
+ * holding '&', '#', a space or a control character (a disabled window is sent without its
+ * name); a transport status.
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetMotionDetectionInfo(DeviceHandle device,
                                                                  const MotionWindow *windows,

@@ -148,6 +148,7 @@ void ParseGetmd(const char *reply, const MotionArgs &args) {
 
 // ---- setmd ----------------------------------------------------------------------------------
 
+// The name of an enabled window; a disabled one is sent without its name.
 bool WindowIsUsable(const MotionWindow &w) {
   return Request_FixedFieldIsTerminated(w.name, sizeof(w.name)) && Request_FieldIsSafe(w.name);
 }
@@ -173,7 +174,8 @@ bool BuildSetRequest(const KavrelDevice *device, const MotionWindow *windows, ch
   }
   char fragments[KAVREL_MOTION_WINDOWS][kFragmentMax];
   for (int n = 1; n <= KAVREL_MOTION_WINDOWS; ++n) {
-    if (!WindowIsUsable(windows[n - 1]) || !BuildFragment(windows[n - 1], n, fragments[n - 1])) {
+    const MotionWindow &w = windows[n - 1];
+    if ((w.enabled && !WindowIsUsable(w)) || !BuildFragment(w, n, fragments[n - 1])) {
       return false;
     }
   }
