@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: install what is needed, build, start the device simulator with a few devices
 # of the model line-up, and take the kavrel command on a short tour of them: describe each
-# device, read its inputs, set its outputs, write and read a serial port, run a command
-# asynchronously, and let the plain C host example read inputs. Then stop the simulator.
+# device, read its inputs, set its outputs, write and read a serial port, move a camera and
+# store a preset, set a motion window, run a command asynchronously, and let the plain C host
+# example read inputs. Then stop the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -58,6 +59,20 @@ kv videoserver uart write 1 'PTZ%20HOME'
 echo "port 1 of the video server received: $(devsim_ctl GET /devices/videoserver/uart/1)"
 devsim_ctl POST /devices/videoserver/uart/2 '{"receive": "OK 42"}' >/dev/null
 kv videoserver uart read 2 --size 64
+
+step "camera movement: pan, a coordinate, a preset stored and recalled"
+kv videoserver ptz 2 left
+kv videoserver move 2 120 -40
+kv videoserver preset add 2 door
+kv videoserver ptz 2 home
+kv videoserver --async preset recall 2 door
+echo "the video server's cameras: $(devsim_ctl GET /devices/videoserver/ptz)"
+
+step "motion detection windows: read, change one, read back"
+kv camera motion get
+kv camera motion set --window 2 --name Yard --x 200 --y 40 --w 120 --h 90 --percent 25 --sensitivity 80
+kv camera --json motion get
+kv videoserver motion get
 
 step "one command asynchronously (the result arrives through the library's callback)"
 kv encoder --async do high low

@@ -49,15 +49,32 @@ typedef struct KavrelDevice *DeviceHandle;
 /*
  * The host's completion callback: called on the context's worker thread, once per
  * asynchronous operation, one at a time per context, in the order the completions arrived,
- * with the device, the host's context, the operation code (100-112), a status and a value.
- * It may run before the call that started the operation has returned, so whatever it needs
- * must be ready before that call is made. Statuses: 0 success; 200 failed; 201 credentials
- * refused; 202 reading the reply failed; 203/204 configuration transfer could not be
- * started; 205 configuration download failed; 206 aborted. A read that succeeded reports its
- * end status (0x80070071 or 0x60301) and the byte count as value.
+ * with the device, the host's context, the operation code (100-114, KAVREL_EVENT_* below), a
+ * status and a value. It may run before the call that started the operation has returned, so
+ * whatever it needs must be ready before that call is made. Statuses: 0 success; 200 failed;
+ * 201 credentials refused; 202 reading the reply failed; 203/204 configuration transfer could
+ * not be started; 205 configuration download failed; 206 aborted. A read that succeeded
+ * reports its end status (0x80070071 or 0x60301) and the byte count as value.
  */
 typedef void(KAVREL_CALL *KavrelCallback)(DeviceHandle device, void *context, uint32_t operation,
                                           uint32_t status, uintptr_t value);
+
+/* Operation codes of the callback, by the function that started the operation. */
+#define KAVREL_EVENT_CONFIG_FETCH 100u     /* Kavrel_SetDeviceProperty */
+#define KAVREL_EVENT_CONFIG_LOCAL 101u     /* Kavrel_UpdateLocalConfig */
+#define KAVREL_EVENT_CONFIG_REMOTE 102u    /* Kavrel_UpdateRemoteConfig */
+#define KAVREL_EVENT_DI 103u               /* Kavrel_GetDIStatus */
+#define KAVREL_EVENT_DO 104u               /* Kavrel_SetDOLevel, Kavrel_SetDOLevelEx */
+#define KAVREL_EVENT_UART_READ 105u        /* Kavrel_UartRead */
+#define KAVREL_EVENT_UART_WRITE 106u       /* Kavrel_UartWrite */
+#define KAVREL_EVENT_PTZ 107u              /* Kavrel_SendPTZCommand, Kavrel_SendPTZCommandEx */
+#define KAVREL_EVENT_MOVE 108u             /* Kavrel_MoveCamera */
+#define KAVREL_EVENT_HTTP 109u             /* Kavrel_HttpOperation, Kavrel_HttpOperationRead */
+#define KAVREL_EVENT_SET_PARAM 110u        /* Kavrel_SetParam */
+#define KAVREL_EVENT_UPGRADE_PROGRESS 111u /* the upgrade's progress callback */
+#define KAVREL_EVENT_UART_READ_WRITE 112u  /* Kavrel_UartReadAFWrite */
+#define KAVREL_EVENT_MOTION_GET 113u       /* Kavrel_GetMotionDetectionInfo */
+#define KAVREL_EVENT_MOTION_SET 114u       /* Kavrel_SetMotionDetectionInfo */
 
 /*
  * The host's logger table, read as a row of pointer-sized entries. The library reads only
@@ -271,6 +288,149 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UartReadAFWrite(DeviceHandle device, u
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UartRead(DeviceHandle device, uint32_t port, char *buffer,
                                                    uint32_t size, int32_t flush, uint32_t wait,
                                                    int32_t async);
+
+/* ---- Camera movement ------------------------------------------------------------------ */
+
+/* Command codes of Kavrel_SendPTZCommand. */
+#define KAVREL_PTZ_UP 201u
+#define KAVREL_PTZ_DOWN 202u
+#define KAVREL_PTZ_LEFT 203u
+#define KAVREL_PTZ_RIGHT 204u
+#define KAVREL_PTZ_HOME 205u
+#define KAVREL_PTZ_ZOOM_TELE 206u    /* argument: an optional extra query fragment */
+#define KAVREL_PTZ_ZOOM_WIDE 207u    /* as 206 */
+#define KAVREL_PTZ_FOCUS_NEAR 208u
+#define KAVREL_PTZ_FOCUS_FAR 209u
+#define KAVREL_PTZ_FOCUS_AUTO 210u
+#define KAVREL_PTZ_PRESET_ADD 211u   /* argument: the preset's name */
+#define KAVREL_PTZ_PRESET_DEL 212u   /* argument: the preset's name */
+#define KAVREL_PTZ_RECALL 213u       /* argument: the preset's name */
+#define KAVREL_PTZ_PAN_SPEED 214u    /* argument: the speed; models with Flag bit 0 only */
+#define KAVREL_PTZ_TILT_SPEED 215u   /* as 214 */
+#define KAVREL_PTZ_AUTO_PAN 216u
+#define KAVREL_PTZ_AUTO_STOP 217u
+#define KAVREL_PTZ_AUTO_PATROL 218u
+#define KAVREL_PTZ_IRIS_OPEN 219u
+#define KAVREL_PTZ_IRIS_CLOSE 220u
+#define KAVREL_PTZ_IRIS_AUTO 221u
+#define KAVREL_PTZ_ZOOM_SPEED 222u   /* argument: the speed, not empty */
+#define KAVREL_PTZ_HOME_DEFINE 223u  /* the current position becomes home; no camera */
+#define KAVREL_PTZ_HOME_DEFAULT 224u /* home back to the factory position; no camera */
+#define KAVREL_PTZ_FOCUS_SPEED 225u  /* argument: the speed (may be empty) */
+
+/*
+ * Kavrel_SendPTZCommand: one pan, tilt, zoom, focus, iris, auto-mode, preset or home command
+ * (KAVREL_PTZ_*) to camera `camera` (at most the model's camera count; a single-camera model
+ * is sent camera 0, except models of series 2 and "KM7150", which get the caller's number).
+ * Preset commands POST to the model's preset path, recall GETs its recall path, everything
+ * else GETs its PTZ path. Deleting a preset on a series-3 model sends the preset's index,
+ * looked up by name in the local configuration's preset list (parameter 275), so it needs a
+ * device with its configuration (property level 0) of the pan-tilt family.
+ * Operation 107. Results: 0; 0x80000003 a camera above the count, an unknown code, a NULL
+ * argument where a name or speed is needed, an argument that would not fit the request or
+ * holds a space, CR, LF, another control character, or, in a name or speed, '&' or '#' (the
+ * zoom fragment may hold '&'), and a series-3 preset name not in the list; 0x80060305 the
+ * model lacks the path, the speed flag (214, 215), or 222 without a speed; a transport status.
+ * Arguments are sent as given: a host encodes '%' and '+' itself when it means them literally.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SendPTZCommand(DeviceHandle device, uint32_t camera,
+                                                         uint32_t command, const char *argument,
+                                                         int32_t async);
+
+/*
+ * Kavrel_SendPTZCommandEx: Kavrel_SendPTZCommand, and on "RQ48x3" models the numbered preset
+ * form: 211 POSTs presetnumber=`preset_number` (and presetname=`argument` when it is given);
+ * 212, 214 and 215 give 0x80060305 there. A single-camera model is always sent camera 0.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SendPTZCommandEx(DeviceHandle device, int32_t camera,
+                                                           uint32_t command, const char *argument,
+                                                           uint32_t preset_number, int32_t async);
+
+/*
+ * Kavrel_MoveCamera: moves camera `camera` to the coordinate (x, y) through the model's PTZ
+ * path. Operation 108. Results: 0; 0x80000003 a camera above the count; 0x80060305 no PTZ path;
+ * a transport status.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_MoveCamera(DeviceHandle device, uint32_t camera,
+                                                     int32_t x, int32_t y, int32_t async);
+
+/* ---- Host name, clock and password ------------------------------------------------------ */
+
+#define KAVREL_PASSWORD_MAX 64 /* bytes of SetParamRequest.password, its NUL included */
+
+/*
+ * What Kavrel_SetParam sets. Each text field is read at most its width and must hold its NUL
+ * within it; an empty date or time is not set. The password is a fixed field too, so that C
+ * and C++ hosts can declare the record as it is; a longer password cannot be set.
+ */
+typedef struct SetParamRequest {
+  uint32_t set_host_name;               /* non-zero: set host_name */
+  uint32_t set_password;                /* non-zero: set the administrator's password */
+  char host_name[15];
+  char date[12];                        /* as the device takes it, e.g. "2026/12/10" */
+  char time[9];                         /* e.g. "14:05:00" */
+  char password[KAVREL_PASSWORD_MAX];
+} SetParamRequest;
+
+/*
+ * Kavrel_SetParam: sets the device's host name, date, time and administrator password in one
+ * or two POST requests, by the model's generation: "/cgi-bin/admin/setparam.cgi" (series 4 and
+ * up, "KM7150"), else "/setup/system.cgi" and "/setup/security.cgi" (series 3) or
+ * "/cgi-bin/system.cgi" and "/cgi-bin/security.cgi". Changing the password changes the
+ * device's login: describe the device again with the new one. Operation 110, reported once
+ * after the second request when there is one (0, 200, 201; 206 when aborted between the two).
+ * Results: 0; 0x80000003 nothing to set, a NULL request, a field without its NUL, a value
+ * holding '&', '#', a space or a control character, or one that would not fit its request;
+ * 0x80000002 no memory; a transport status (a failed second request leaves the first applied).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetParam(DeviceHandle device,
+                                                   const SetParamRequest *request, int32_t async);
+
+/* ---- Motion detection ------------------------------------------------------------------- */
+
+#define KAVREL_MOTION_WINDOWS 3 /* the array a host passes holds three windows */
+
+/* One motion detection window. */
+typedef struct MotionWindow {
+  char name[16];        /* NUL-terminated; an empty name is a disabled window */
+  uint32_t x, y, w, h;  /* the rectangle */
+  uint32_t percent;     /* percentage of object size over screen */
+  uint32_t sensitivity;
+  uint32_t enabled;     /* non-zero: the window is active */
+  uint32_t form;        /* 1 for the window of a series-2 form page; not read when setting */
+} MotionWindow;
+
+/*
+ * Kavrel_GetMotionDetectionInfo: reads the motion windows into `windows` (three records) and
+ * their count (1 on series-2 models, which have one detection area with a percentage and a
+ * sensitivity, read from their setup page; 3 on the others, read from getmd.cgi). A window
+ * whose name is empty or over 15 characters, or whose width or height is 0, comes back
+ * disabled. With `update_config` non-zero, a series-2 device with its configuration (level 0)
+ * also gets the percentage and sensitivity in its local configuration (section "ALERT").
+ * Asynchronous: `windows` and `count` must stay valid until the callback, operation 113, with
+ * status 0 or 0x80060316 (the page lacked a value; 200, 201 or 202 for a transport failure)
+ * and the window count as value.
+ * Results: 0; 0x80000003 NULL `windows` or `count`; 0x80000002 no memory; 0x80060316 the page
+ * lacks the percentage or the sensitivity; a transport status.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetMotionDetectionInfo(DeviceHandle device,
+                                                                 MotionWindow *windows,
+                                                                 uint32_t *count,
+                                                                 uint32_t update_config,
+                                                                 int32_t async);
+
+/*
+ * Kavrel_SetMotionDetectionInfo: writes the windows (three records; series 2 reads only the
+ * first one's percentage and sensitivity, and with `update_config` copies them into the local
+ * configuration after success, as above). Operation 114, status 0, 200 or 201.
+ * Results: 0; 0x80000003 NULL `windows`, or an enabled window's name without its NUL or
+ * holding '&', '#', a space or a control character (a disabled window is sent without its
+ * name); a transport status.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetMotionDetectionInfo(DeviceHandle device,
+                                                                 const MotionWindow *windows,
+                                                                 uint32_t update_config,
+                                                                 int32_t async);
 
 /* ---- Generic HTTP operations and options --------------------------------------------- */
 
@@ -518,6 +678,19 @@ KAVREL_STATIC_ASSERT_(sizeof(KavrelDeviceProperty) == 72, "property size");
 KAVREL_STATIC_ASSERT_(offsetof(KavrelProxyInfo, port) == 24, "proxy port");
 KAVREL_STATIC_ASSERT_(sizeof(KavrelProxyInfo) == 32, "proxy size");
 #endif
+KAVREL_STATIC_ASSERT_(offsetof(SetParamRequest, set_password) == 4, "setparam set password");
+KAVREL_STATIC_ASSERT_(offsetof(SetParamRequest, host_name) == 8, "setparam host name");
+KAVREL_STATIC_ASSERT_(offsetof(SetParamRequest, date) == 23, "setparam date");
+KAVREL_STATIC_ASSERT_(offsetof(SetParamRequest, time) == 35, "setparam time");
+KAVREL_STATIC_ASSERT_(offsetof(SetParamRequest, password) == 44, "setparam password");
+KAVREL_STATIC_ASSERT_(sizeof(SetParamRequest) == 44 + KAVREL_PASSWORD_MAX, "setparam size");
+KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, x) == 16, "motion x");
+KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, h) == 28, "motion h");
+KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, percent) == 32, "motion percent");
+KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, sensitivity) == 36, "motion sensitivity");
+KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, enabled) == 40, "motion enabled");
+KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, form) == 44, "motion form flag");
+KAVREL_STATIC_ASSERT_(sizeof(MotionWindow) == 48, "motion window size");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, ModelName) == 0, "sysinfo model name");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, VideoUrl) == 10842, "sysinfo video path");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, CamNum) == 11176, "sysinfo camera count");

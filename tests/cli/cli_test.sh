@@ -9,26 +9,9 @@ trap 'devsim_stop; rm -rf "$DEVSIM_WORKDIR"' EXIT
 devsim_start --device model=KM2401,name=io --device model=KM8111,name=dig,auth=digest,user=admin,password=secret \
   || { cat "$DEVSIM_WORKDIR/devsim.log"; exit 1; }
 
-passed=0
-failed=0
 out=$DEVSIM_WORKDIR/out
 err=$DEVSIM_WORKDIR/err
-
-# check NAME EXPECTED_EXIT PATTERN -- ARGS: runs kavrel, checks the exit status and that
-# stdout+stderr match PATTERN (grep -E).
-check() {
-  local name=$1 want=$2 pattern=$3
-  shift 4
-  "$kavrel" "$@" >"$out" 2>"$err"
-  local got=$?
-  if [ "$got" -eq "$want" ] && cat "$out" "$err" | grep -Eq -- "$pattern"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $name: exit $got (wanted $want), output:"
-    sed 's/^/    /' "$out" "$err"
-  fi
-}
+source "$2/tests/cli/check.sh"
 
 io=(--host 127.0.0.1 --http-port "$DEVSIM_io_HTTP" --user root --password pass --type KM2401)
 dig=(--host 127.0.0.1 --http-port "$DEVSIM_dig_HTTP" --user admin --password secret --type KM8111)

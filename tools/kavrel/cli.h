@@ -87,3 +87,11 @@ using Commands = std::vector<Command>;
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddNetClientCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+void AddPtzCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+void AddParamCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+void AddMotionCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+
+// Opens the session, runs `start`, waits for its callback with --async, and prints `done` or
+// the failure. The exit status.
+int RunDeviceCall(const Settings &s, Output &out, const char *call, const char *done,
+                  const std::function<uint32_t(Session &)> &start);

@@ -36,6 +36,9 @@ int main(int argc, char **argv) {
   AddDeviceCommands(app, s, out, commands);
   AddFirmwareCommands(app, s, out, commands);
   AddNetClientCommands(app, s, out, commands);
+  AddPtzCommands(app, s, out, commands);
+  AddParamCommands(app, s, out, commands);
+  AddMotionCommands(app, s, out, commands);
 
   try {
     app.parse(argc, argv);

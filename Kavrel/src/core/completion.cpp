@@ -67,6 +67,12 @@ void ReadNext(OperationSlot *slot) {
 void FinishRead(OperationSlot *slot, uint32_t status) {
   slot->reply_buffer[slot->reply_count] = '\0';
   slot->sub_state = SUB_STATE_DONE;
+  if (slot->kind == KIND_MOTION_GET) {
+    uint32_t count = 0;
+    uint32_t parsed = Motion_ParseReply(slot, &count);
+    Finish(slot, parsed, count);
+    return;
+  }
   if (slot->kind == KIND_DI) {
     uint32_t levels[4];
     ParseDIReply(slot->device, slot->reply_buffer, levels);
@@ -89,6 +95,42 @@ void HandleRead(OperationSlot *slot, uint32_t status) {
     uint32_t host = HostStatusOf(status);
     Finish(slot, host == HOST_ABORTED || status == KAVREL_T_TIMEOUT ? host : HOST_READ_FAILED, 0);
   }
+}
+
+// Parameter setting, kind 13: the first request's end (20), then the second request when
+// there is one (24), then the end (25). Both requests' statuses are classified alike.
+void HandleParam(OperationSlot *slot, uint32_t status) {
+  if (!Classify(slot, status)) return;
+  if (slot->sub_state == SUB_STATE_REQUEST) {
+    slot->sub_state = SUB_STATE_PARAM_SECOND;
+    const char *second = Params_SecondRequest(slot);
+    slot->sub_state = SUB_STATE_PARAM_DONE;
+    if (second) {
+      KavrelDevice *device = slot->device;
+      OsLockEnter(device->lock);
+      if (slot->http) COMMON_TI_Release(&slot->http);
+      OsLockLeave(device->lock);
+      uint32_t rc = HttpCommandToServer(device, second, 1, 0, 1, slot);
+      if (rc == 0) return;  // the slot is the next node's
+      KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", second, rc);
+      Finish(slot, rc == KAVREL_T_WITHDRAWN ? HOST_ABORTED : HOST_FAILED, 0);
+      return;
+    }
+  }
+  Finish(slot, HOST_OK, 0);
+}
+
+// Motion read, kind 14: the read loop of the other reads, then the parse (FinishRead).
+void HandleMotionGet(OperationSlot *slot, uint32_t status) {
+  if (slot->sub_state == SUB_STATE_MOTION) slot->sub_state = SUB_STATE_REQUEST;
+  HandleRead(slot, status);
+}
+
+// Motion set, kind 15: one request; after success the form page's configuration copy.
+void HandleMotionSet(OperationSlot *slot, uint32_t status) {
+  if (!Classify(slot, status)) return;
+  Motion_AfterSet(slot);
+  Finish(slot, HOST_OK, 0);
 }
 
 }  // namespace
@@ -122,6 +164,15 @@ void Completion_HandleNode(KavrelContext *, EventNode *node) {
     case KIND_UART_READ_WRITE:
     case KIND_HTTP_READ:
       HandleRead(slot, status);
+      break;
+    case KIND_PARAM:
+      HandleParam(slot, status);
+      break;
+    case KIND_MOTION_GET:
+      HandleMotionGet(slot, status);
+      break;
+    case KIND_MOTION_SET:
+      HandleMotionSet(slot, status);
       break;
     default:
       break;

@@ -202,8 +202,8 @@ void Operation_UseBuffer(OperationSlot *slot, char *buffer, uint32_t capacity) {
 }
 
 uint32_t Operation_Code(uint32_t kind) {
-  static const uint32_t kCodes[] = {0,   100, 101, 102, 107, 108, 103,
-                                    104, 106, 105, 112, 109, 109, 110};
+  static const uint32_t kCodes[] = {0,   100, 101, 102, 107, 108, 103, 104,
+                                    106, 105, 112, 109, 109, 110, 113, 114};
   return kind < sizeof(kCodes) / sizeof(kCodes[0]) && kind != 0 ? kCodes[kind] : 100;
 }
 

@@ -21,12 +21,19 @@ enum OperationKind : uint32_t {
   KIND_HTTP = 11,
   KIND_HTTP_READ = 12,
   KIND_PARAM = 13,
+  KIND_MOTION_GET = 14,
+  KIND_MOTION_SET = 15,
 };
 
 // Sub-states of the read operations: request sent, reading the body, done.
 #define SUB_STATE_REQUEST 20u
 #define SUB_STATE_READING 21u
 #define SUB_STATE_DONE 22u
+// Parameter setting: first request sent, second request sent (or none to send).
+#define SUB_STATE_PARAM_SECOND 24u
+#define SUB_STATE_PARAM_DONE 25u
+// Motion detection: the request of kinds 14 and 15 sent.
+#define SUB_STATE_MOTION 26u
 
 // Host statuses.
 #define HOST_OK 0u
@@ -80,6 +87,15 @@ bool Operation_RequestIsSafe(const char *text, size_t limit);
 
 // The worker's handling of one queued completion.
 void Completion_HandleNode(KavrelContext *context, EventNode *node);
+
+// What the worker's handlers of kinds 13, 14 and 15 need from their commands.
+// The second request of a parameter setting, or NULL when there is none.
+const char *Params_SecondRequest(const OperationSlot *slot);
+// Parses a finished motion read in the slot into the caller's windows and count, with the
+// configuration copy when asked. 0 or 0x80060316; `count` gets the window count.
+uint32_t Motion_ParseReply(OperationSlot *slot, uint32_t *count);
+// After a motion set succeeded: the form page's copy into the local configuration.
+void Motion_AfterSet(OperationSlot *slot);
 
 // Parses the input reply into four levels (300 high, 301 low). 0, or 0x80060307 for an input
 // count the parser does not know (then all four are 301).

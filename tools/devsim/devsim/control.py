@@ -11,6 +11,10 @@
   POST   /devices/NAME/restart            {"seconds": S} HTTP and FTP away for S seconds
   GET    /devices/NAME/uart/N             {"written": text, "pending": text} of port N
   POST   /devices/NAME/uart/N             {"receive": text, "echo": bool, "clear": bool}
+  GET    /devices/NAME/ptz                 each camera's position and the preset list
+  GET    /devices/NAME/motion              the motion windows (pages/motion.py)
+  POST   /devices/NAME/motion              {"windows": [...], "keys": "default"|"alt",
+                                           "getmd_text": text|null} (each key optional)
   GET    /devices/NAME/sysinfo            the system information text (text/plain)
   GET    /log?since=SEQ&device=NAME       {"entries": [...], "next": SEQ}
   POST   /shutdown                        stop the simulator (as SIGTERM does)
@@ -23,6 +27,7 @@ import json
 import threading
 import urllib.parse
 
+from .pages import motion, ptz
 from .pages.sysinfo import sysinfo_text
 
 
@@ -121,6 +126,10 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
                 raise ApiError(400, "seconds must be 0 to 3600")
             d.restart(seconds)
             return {"restarting": True, "seconds": seconds}
+        if rest == ["motion"] and method in ("GET", "POST"):
+            return motion.control(d, method, body)
+        if rest == ["ptz"] and method == "GET":
+            return ptz.state(d)
         if rest == ["sysinfo"] and method == "GET":
             return sysinfo_text(d)
         if len(rest) == 2 and rest[0] == "uart" and rest[1].isdigit():

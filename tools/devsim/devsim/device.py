@@ -10,6 +10,7 @@ from .config_file import initial_config
 from .faults import FaultTable
 from .ftp_device import DeviceFTPServer
 from .http_device import DeviceHTTPServer
+from .pages.motion import default_motion
 
 
 class UartPort:
@@ -26,6 +27,8 @@ class Device:
         self.model = model
         self.model_name = f"{model.name}-{desc.get('version', 'V1.0.2')}"
         self.host_name = desc.get("hostname", self.name)
+        self.clock_date = ""  # set through the parameter pages
+        self.clock_time = ""
         crc = zlib.crc32(self.name.encode())
         self.mac = "00:02:D1:%02X:%02X:%02X" % ((crc >> 16) & 255, (crc >> 8) & 255, crc & 255)
         self.serial = f"SN{crc:08X}"
@@ -43,6 +46,8 @@ class Device:
         self.di_form = "short"
         self.do_levels = [0] * max(model["DoNum"], 1)
         self.uart_ports = [UartPort() for _ in range(model["ComNum"])]
+        self.ptz = {}  # camera number: position, zoom, last command (pages/ptz.py)
+        self.motion = default_motion(model)  # pages/motion.py
         self.dir = os.path.join(workdir, self.name)
         self.ftp_root = os.path.join(self.dir, "ftp")
         self._http = None

@@ -3,7 +3,7 @@
 import logging
 import threading
 
-from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.ioloop import IOLoop
 from pyftpdlib.servers import FTPServer
@@ -11,8 +11,21 @@ from pyftpdlib.servers import FTPServer
 logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
 
+class _DeviceAuthorizer(DummyAuthorizer):
+    """Checks the device's password as it is now: a password set through the device's
+    pages changes its FTP login too."""
+
+    def __init__(self, device):
+        super().__init__()
+        self._device = device
+
+    def validate_authentication(self, username, password, handler):
+        if username != self._device.user or password != self._device.password:
+            raise AuthenticationFailed("Authentication failed.")
+
+
 def _handler_for(device):
-    authorizer = DummyAuthorizer()
+    authorizer = _DeviceAuthorizer(device)
     authorizer.add_user(device.user, device.password, device.ftp_root, perm="elradfmwMT")
 
     class DeviceFTPHandler(FTPHandler):

@@ -1,0 +1,290 @@
+// Motion detection windows. Two kinds of device: series 2 (not "KM7150") has one detection
+// area whose percentage and sensitivity are read from an HTML setup page and set through
+// motion.cgi; every other model has three named windows, read from getmd.cgi and set through
+// setmd.cgi. The form page's values can also be copied into the local configuration.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "commands/request.h"
+#include "core/operation.h"
+#include "platform/log.h"
+
+namespace {
+
+constexpr uint32_t kPageCapacity = 10000;  // the form page's buffer holds one more byte
+constexpr size_t kFragmentMax = 120;
+constexpr size_t kValueMax = 16;  // a getmd value of this length or more is not stored
+constexpr size_t kPreamble = 12;  // getmd's first line, skipped
+constexpr int kFields = 8;        // index, name, x, y, w, h, percent, sensitivity
+
+// What the completion needs of the caller's call: kept in the slot's argument block.
+struct MotionArgs {
+  MotionWindow *windows;  // read: the caller's three records
+  uint32_t *count;
+  uint32_t update_config;
+  uint32_t percent;  // set: window 0's values, for the configuration copy
+  uint32_t sensitivity;
+};
+
+bool IsFormKind(const KavrelDevice *device) {
+  const char *type = device->server_type;
+  return strncmp(type, "KM7150", 6) != 0 && strnlen(type, 3) == 3 && type[2] == '2';
+}
+
+const char *WindowPath(const KavrelDevice *device, bool set) {
+  if (Device_Series(device) > '3') return set ? "/cgi-bin/admin/setmd.cgi" : "/cgi-bin/admin/getmd.cgi";
+  return set ? "/setup/setmd.cgi" : "/setup/getmd.cgi";
+}
+
+// ---- The form page ------------------------------------------------------------------------
+
+// The value of the input named `name`: the first `value="` after `name="NAME"`, up to the
+// next '"', shorter than 260 characters. False when any part is missing.
+bool ScrapeInput(const char *page, const char *name, uint32_t *out) {
+  char marker[32];
+  snprintf(marker, sizeof(marker), "name=\"%s\"", name);
+  const char *at = strstr(page, marker);
+  const char *value = at ? strstr(at, "value=\"") : nullptr;
+  if (!value) return false;
+  value += 7;
+  const char *end = strchr(value, '"');
+  if (!end || end - value >= 260) return false;
+  char text[260];
+  memcpy(text, value, static_cast<size_t>(end - value));
+  text[end - value] = '\0';
+  *out = static_cast<uint32_t>(strtoul(text, nullptr, 10));
+  return true;
+}
+
+// The form values go to the device's local configuration when asked and the device has one.
+void CopyToConfig(KavrelDevice *device, uint32_t update_config, uint32_t percent,
+                  uint32_t sensitivity) {
+  if (!update_config || device->property_level != KAVREL_LEVEL_CONFIG) return;
+  if (Device_EnsureDirectory(device) != KAVREL_OK) return;
+  char text[16];
+  snprintf(text, sizeof(text), "%u", percent);
+  Kavrel_SetSysInfo(device, text, "ALERT", "percentage of object size over screen", -1);
+  snprintf(text, sizeof(text), "%u", sensitivity);
+  Kavrel_SetSysInfo(device, text, "ALERT", "percentage of sensitivity", -1);
+}
+
+uint32_t ParseFormPage(KavrelDevice *device, const char *page, const MotionArgs &args) {
+  MotionWindow *w = &args.windows[0];
+  if (!ScrapeInput(page, "per", &w->percent)) {
+    KV_FAIL("percent not found\n");
+    return KAVREL_E_HTML_VALUE;
+  }
+  if (!ScrapeInput(page, "sen", &w->sensitivity)) {
+    KV_FAIL("sensitivity not found\n");
+    return KAVREL_E_HTML_VALUE;
+  }
+  w->enabled = 1;
+  w->form = 1;
+  *args.count = 1;
+  CopyToConfig(device, args.update_config, w->percent, w->sensitivity);
+  return KAVREL_OK;
+}
+
+// ---- getmd ----------------------------------------------------------------------------------
+
+// One window as the cycle reads it; a value that was too long is left out.
+struct WindowFields {
+  bool index_valid;
+  uint32_t index;
+  MotionWindow window;
+};
+
+void StoreField(WindowFields *f, int field, const char *value, size_t length) {
+  if (length >= kValueMax) {
+    if (field == 0) f->index_valid = false;
+    return;
+  }
+  char text[kValueMax];
+  memcpy(text, value, length);
+  text[length] = '\0';
+  uint32_t number = static_cast<uint32_t>(strtoul(text, nullptr, 10));
+  uint32_t *numbers[] = {&f->window.x, &f->window.y, &f->window.w, &f->window.h,
+                         &f->window.percent, &f->window.sensitivity};
+  if (field == 0) {
+    f->index_valid = true;
+    f->index = number;
+  } else if (field == 1) {
+    memcpy(f->window.name, text, length + 1);
+  } else {
+    *numbers[field - 2] = number;
+  }
+}
+
+void StoreWindow(const WindowFields &f, MotionWindow *windows) {
+  if (!f.index_valid || f.index >= KAVREL_MOTION_WINDOWS) return;
+  MotionWindow w = f.window;
+  w.enabled = w.name[0] && w.w && w.h ? 1 : 0;
+  w.form = 0;
+  windows[f.index] = w;
+}
+
+// Reads the reply by position: the eight fields of a window in a fixed cycle, whatever the
+// keys are called. Lines without '=' and an unterminated last line are not read.
+void ParseGetmd(const char *reply, const MotionArgs &args) {
+  const char *p = strnlen(reply, kPreamble) == kPreamble ? reply + kPreamble : "";
+  WindowFields f{};
+  int field = 0;
+  for (const char *end; (end = strchr(p, '\n')) != nullptr; p = end + 1) {
+    const char *eq = static_cast<const char *>(memchr(p, '=', static_cast<size_t>(end - p)));
+    if (!eq) continue;
+    const char *value = eq + 1;
+    size_t length = static_cast<size_t>(end - value);
+    if (length && value[length - 1] == '\r') --length;
+    StoreField(&f, field, value, length);
+    if (++field == kFields) {
+      StoreWindow(f, args.windows);
+      f = WindowFields{};
+      field = 0;
+    }
+  }
+  *args.count = KAVREL_MOTION_WINDOWS;
+}
+
+// ---- setmd ----------------------------------------------------------------------------------
+
+// The name of an enabled window; a disabled one is sent without its name.
+bool WindowIsUsable(const MotionWindow &w) {
+  return Request_FixedFieldIsTerminated(w.name, sizeof(w.name)) && Request_FieldIsSafe(w.name);
+}
+
+// Window number n (1 to 3) as setmd takes it; false when it does not fit its fragment.
+bool BuildFragment(const MotionWindow &w, int n, char *fragment) {
+  fragment[0] = '\0';
+  if (!w.enabled) {
+    return Request_Append(fragment, kFragmentMax,
+                          "i%d=%d&n%d=&x%d=0&y%d=0&w%d=0&h%d=0&p%d=0&t%d=0", n, n - 1, n, n, n,
+                          n, n, n, n);
+  }
+  return Request_Append(fragment, kFragmentMax,
+                        "i%d=%d&n%d=%s&x%d=%u&y%d=%u&w%d=%u&h%d=%u&p%d=%u&t%d=%u", n, n - 1, n,
+                        w.name, n, w.x, n, w.y, n, w.w, n, w.h, n, w.percent, n, w.sensitivity);
+}
+
+bool BuildSetRequest(const KavrelDevice *device, const MotionWindow *windows, char *request,
+                     size_t size) {
+  if (IsFormKind(device)) {
+    return Request_Append(request, size, "/cgi-bin/motion.cgi?per=%u&sen=%u",
+                          windows[0].percent, windows[0].sensitivity);
+  }
+  char fragments[KAVREL_MOTION_WINDOWS][kFragmentMax];
+  for (int n = 1; n <= KAVREL_MOTION_WINDOWS; ++n) {
+    const MotionWindow &w = windows[n - 1];
+    if ((w.enabled && !WindowIsUsable(w)) || !BuildFragment(w, n, fragments[n - 1])) {
+      return false;
+    }
+  }
+  return Request_Append(request, size, "%s?%s&%s&%s", WindowPath(device, true), fragments[0],
+                        fragments[1], fragments[2]);
+}
+
+uint32_t Refuse(OperationSlot *slot, uint32_t result, const char *message) {
+  ReleaseOperationSlot(slot);
+  KV_FAIL("%s", message);
+  return result;
+}
+
+// Takes the slot with its argument block. 0 or a result code (nothing held then).
+uint32_t BeginMotion(DeviceHandle device, int32_t async, uint32_t kind, uint32_t update_config,
+                     OperationSlot **out, MotionArgs **args) {
+  uint32_t rc = Operation_Begin(device, KAVREL_LEVEL_MODEL, async, kind, out);
+  if (rc != KAVREL_OK) return rc;
+  (*out)->sub_state = SUB_STATE_MOTION;
+  *args = static_cast<MotionArgs *>(calloc(1, sizeof(MotionArgs)));
+  if (!*args) return Refuse(*out, KAVREL_E_NOMEM, "malloc error\n");
+  (*args)->update_config = update_config;
+  (*out)->args = *args;  // freed with the slot
+  return KAVREL_OK;
+}
+
+}  // namespace
+
+uint32_t Motion_ParseReply(OperationSlot *slot, uint32_t *count) {
+  const MotionArgs &args = *static_cast<MotionArgs *>(slot->args);
+  uint32_t rc = KAVREL_OK;
+  if (IsFormKind(slot->device)) {
+    rc = ParseFormPage(slot->device, slot->reply_buffer, args);
+  } else {
+    ParseGetmd(slot->reply_buffer, args);
+  }
+  *count = *args.count;
+  return rc;
+}
+
+void Motion_AfterSet(OperationSlot *slot) {
+  const MotionArgs &args = *static_cast<MotionArgs *>(slot->args);
+  if (IsFormKind(slot->device)) {
+    CopyToConfig(slot->device, args.update_config, args.percent, args.sensitivity);
+  }
+}
+
+extern "C" {
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetMotionDetectionInfo(DeviceHandle device,
+                                                                 MotionWindow *windows,
+                                                                 uint32_t *count,
+                                                                 uint32_t update_config,
+                                                                 int32_t async) {
+  OperationSlot *slot = nullptr;
+  MotionArgs *args = nullptr;
+  uint32_t rc = BeginMotion(device, async, KIND_MOTION_GET, update_config, &slot, &args);
+  if (rc != KAVREL_OK) return rc;
+  if (!windows || !count) return Refuse(slot, KAVREL_E_INVALIDARG, "Invalid Arg\n");
+  args->windows = windows;
+  args->count = count;
+  *count = 0;
+  const char *path = nullptr;
+  if (IsFormKind(device)) {
+    memset(windows, 0, sizeof(MotionWindow));
+    char *page = static_cast<char *>(calloc(1, kPageCapacity + 1));
+    if (!page) return Refuse(slot, KAVREL_E_NOMEM, "malloc error: 10001\n");
+    slot->extra_buffer = page;  // freed with the slot
+    Operation_UseBuffer(slot, page, kPageCapacity);
+    path = "/setup/motion.html";
+  } else {
+    memset(windows, 0, KAVREL_MOTION_WINDOWS * sizeof(MotionWindow));
+    path = WindowPath(device, false);
+  }
+  if (slot->async) return Operation_Submit(slot, path, 1, 0);
+  rc = HttpCommandToServer(device, path, 0, 1, 0, slot);
+  if (rc != 0 && rc != KAVREL_S_BUFFER_FULL) {
+    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", path, rc);
+    ReleaseOperationSlot(slot);
+    return rc;
+  }
+  uint32_t windows_read = 0;
+  rc = Motion_ParseReply(slot, &windows_read);
+  ReleaseOperationSlot(slot);
+  return rc;
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetMotionDetectionInfo(DeviceHandle device,
+                                                                 const MotionWindow *windows,
+                                                                 uint32_t update_config,
+                                                                 int32_t async) {
+  OperationSlot *slot = nullptr;
+  MotionArgs *args = nullptr;
+  uint32_t rc = BeginMotion(device, async, KIND_MOTION_SET, update_config, &slot, &args);
+  if (rc != KAVREL_OK) return rc;
+  if (!windows) return Refuse(slot, KAVREL_E_INVALIDARG, "Invalid Arg\n");
+  args->percent = windows[0].percent;
+  args->sensitivity = windows[0].sensitivity;
+  char request[KAVREL_SLOT_BUFFER] = {0};
+  if (!BuildSetRequest(device, windows, request, sizeof(request))) {
+    return Refuse(slot, KAVREL_E_INVALIDARG, "Invalid Arg\n");
+  }
+  bool form = IsFormKind(device);
+  bool async_call = slot->async != 0;
+  rc = Operation_Submit(slot, request, 0, form ? 1 : 0);
+  if (!async_call && rc == 0 && form) {
+    CopyToConfig(device, update_config, windows[0].percent, windows[0].sensitivity);
+  }
+  return rc;
+}
+
+}  // extern "C"
