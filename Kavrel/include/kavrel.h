@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "kavrel_results.h"
+#include "kavrel_version.h"
 
 #if defined(_WIN32)
 #if defined(KAVREL_BUILDING)
@@ -38,8 +39,8 @@
 extern "C" {
 #endif
 
-/* The library's own version word, 3.0.3.6 with the lowest byte first. */
-#define KAVREL_VERSION_NUMBER 0x03000306u
+/* The library's own version word (KAVREL_VERSION_NUMBER, 0x03000306 for 3.0.3.6: the lowest
+ * byte is the last number) comes from the build's one version, in kavrel_version.h. */
 
 /* Opaque handles. A DeviceHandle stays valid until Kavrel_Release of its context. */
 typedef struct KavrelContext *KavrelHandle;
