@@ -27,6 +27,7 @@ void ClearSlot(OperationSlot *slot) {
   memset(&slot->token, 0, sizeof(slot->token));
   slot->http = nullptr;
   slot->ftp_data = nullptr;
+  slot->ftp_control = nullptr;
   slot->async = 0;
   slot->read_body = 0;
   slot->final_status.store(0);
@@ -48,6 +49,7 @@ OperationSlot *TakeSlot(OperationSlot *slot, char *buffer, uint32_t capacity) {
 void ReleaseHandlesLocked(OperationSlot *slot) {
   if (slot->http) COMMON_TI_Release(&slot->http);
   if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+  if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
 }
 
 // Stores a completion: on the worker's queue for an asynchronous slot, else wakes the
@@ -59,18 +61,7 @@ void StoreCompletion(OperationSlot *slot, uint32_t status) {
     if (slot->http) COMMON_TI_Release(&slot->http);
     OsLockLeave(device->lock);
   }
-  slot->final_status.store(status);
-  if (!slot->async) {
-    OsEventSet(slot->done);
-    return;
-  }
-  EventNode *node = &slot->node;
-  node->device = device;
-  node->event = status;
-  node->slot = slot;
-  node->embedded = 1;
-  node->transport = &slot->token;
-  Context_Enqueue(device->context, node);
+  Operation_Complete(slot, status);
 }
 
 KavrelDevice *LiveDevice(OperationSlot *slot) {
@@ -163,6 +154,22 @@ uint32_t Operation_StartRead(OperationSlot *slot) {
   return rc;
 }
 
+void Operation_Complete(OperationSlot *slot, uint32_t status) {
+  slot->final_status.store(status);
+  if (!slot->async) {
+    OsEventSet(slot->done);
+    return;
+  }
+  KavrelDevice *device = slot->device;
+  EventNode *node = &slot->node;
+  node->device = device;
+  node->event = status;
+  node->slot = slot;
+  node->embedded = 1;
+  node->transport = &slot->token;
+  Context_Enqueue(device->context, node);
+}
+
 OperationSlot *TakeOperationSlot(KavrelDevice *device) {
   OsLockEnter(device->lock);
   OperationSlot *taken = nullptr;
@@ -253,8 +260,9 @@ uint32_t HttpCommandToServer(KavrelDevice *device, const char *path, int async, 
   if (status == 0 && read_body) status = ReadBodySync(device, slot);
   OsEventClose(&slot->done);
   slot->reply_buffer[slot->reply_count] = '\0';
+  // Only the HTTP connection: an FTP control connection of the same operation stays open.
   OsLockEnter(device->lock);
-  ReleaseHandlesLocked(slot);
+  if (slot->http) COMMON_TI_Release(&slot->http);
   OsLockLeave(device->lock);
   return status == KAVREL_T_CLOSED ? KAVREL_OK : status;
 }
