@@ -15,6 +15,7 @@ void Finish(OperationSlot *slot, uint32_t status, uintptr_t value) {
   OsLockEnter(device->lock);
   if (slot->http) COMMON_TI_Release(&slot->http);
   if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+  if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
   OsLockLeave(device->lock);
   uint32_t code = Operation_Code(slot->kind);
   KavrelCallback callback = device->callback;

@@ -68,6 +68,7 @@ static void Device_ReleaseTransports(KavrelDevice *device) {
     if (device->lock) OsLockEnter(device->lock);
     if (slot->http) COMMON_TI_Release(&slot->http);
     if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+    if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
     NetClientRequestHandle request = slot->net_request;
     slot->net_request = nullptr;
     if (device->lock) OsLockLeave(device->lock);

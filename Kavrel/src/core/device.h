@@ -41,6 +41,7 @@ struct OperationSlot {
   TessumToken token;
   TessumHandle http;      // the HTTP connection; NULL when none
   TessumHandle ftp_data;  // the FTP data connection; NULL when none
+  TessumHandle ftp_control;  // the socket FTP control connection; NULL when none
   OsEvent done;           // synchronous completion
   uint32_t async;
   uint32_t read_body;
