@@ -454,6 +454,10 @@ class ConfigurationTest(unittest.TestCase):
                 ftp.storbinary("STOR config.ini", __import__("io").BytesIO(b"x"))
         with open(d["config"], "rb") as f:
             self.assertIn(b"KM3111", f.read())
+        self.sim.control("POST", ctl, {"ftp": "no_answer", "command": "RETR", "times": 1})
+        with self._ftp(d) as ftp, self.assertRaises(socket.timeout):
+            ftp.login(d["user"], d["password"])
+            ftp.retrbinary("RETR config.ini", lambda chunk: None)
         self.sim.control("POST", ctl, {"ftp": "no_answer"})
         with self._ftp(d) as ftp, self.assertRaises(socket.timeout):
             ftp.login(d["user"], d["password"])

@@ -19,6 +19,7 @@ path stays "*":
              "close_data"    send `close_after` bytes (default 0) of a RETR, then close the
                              data connection and answer 426
              "refuse_stor"   answer STOR with 550 and store nothing
+             `command` (optional, such as "RETR") limits the fault to that command;
              `times` counts the FTP commands the fault acted on.
 """
 
@@ -31,14 +32,17 @@ FTP_FAULTS = ("refuse_login", "no_answer", "close_data", "refuse_stor")
 def validate(fault):
     if not isinstance(fault, dict):
         raise ValueError("a fault is a JSON object")
-    unknown = set(fault) - set(KINDS) - {"path", "times", "ftp"}
+    unknown = set(fault) - set(KINDS) - {"path", "times", "ftp", "command"}
     if unknown:
         raise ValueError("unknown fault keys: " + ", ".join(sorted(unknown)))
+    if "command" in fault and "ftp" not in fault:
+        raise ValueError("command belongs to an FTP fault")
     if "ftp" in fault:
         if fault["ftp"] not in FTP_FAULTS:
             raise ValueError("ftp is one of: " + ", ".join(FTP_FAULTS))
-        if set(fault) - {"ftp", "close_after", "times", "path"} or fault.get("path", "*") != "*":
-            raise ValueError("an FTP fault takes only close_after and times")
+        if (set(fault) - {"ftp", "close_after", "times", "path", "command"}
+                or fault.get("path", "*") != "*"):
+            raise ValueError("an FTP fault takes only command, close_after and times")
         fault = dict(fault, close_after=fault.get("close_after", 0))
     if not any(k in fault for k in KINDS + ("ftp",)):
         raise ValueError("a fault needs one of: " + ", ".join(KINDS + ("ftp",)))
@@ -82,10 +86,11 @@ class FaultTable:
                 chosen = next((f for f in http if f["path"] == "*"), None)
             return self._use(chosen)
 
-    def take_ftp(self, kind):
-        """The FTP fault of `kind` when one is in force, counting it used."""
+    def take_ftp(self, kind, command):
+        """The FTP fault of `kind` for `command` when one is in force, counting it used."""
         with self._lock:
-            return self._use(next((f for f in self._faults if f.get("ftp") == kind), None))
+            return self._use(next((f for f in self._faults if f.get("ftp") == kind and
+                                   f.get("command", command) == command), None))
 
     def _use(self, chosen):
         if chosen is None:

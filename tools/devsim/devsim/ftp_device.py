@@ -36,17 +36,17 @@ def _handler_for(device):
 
         def pre_process_command(self, line, cmd, arg):
             shown = "****" if cmd == "PASS" else (arg or "")
-            fault = device.faults.take_ftp("no_answer")
+            fault = device.faults.take_ftp("no_answer", cmd)
             device.log.add(device.name, "ftp", cmd, shown, fault="no_answer" if fault else None)
             if fault:
                 return
-            if cmd == "PASS" and device.faults.take_ftp("refuse_login"):
+            if cmd == "PASS" and device.faults.take_ftp("refuse_login", cmd):
                 self.respond("530 Authentication failed.")
                 return
             super().pre_process_command(line, cmd, arg)
 
         def ftp_RETR(self, file):
-            fault = device.faults.take_ftp("close_data")
+            fault = device.faults.take_ftp("close_data", "RETR")
             if not fault:
                 return super().ftp_RETR(file)
             try:
@@ -59,7 +59,7 @@ def _handler_for(device):
             return file
 
         def ftp_STOR(self, file, mode="w"):
-            if device.faults.take_ftp("refuse_stor"):
+            if device.faults.take_ftp("refuse_stor", "STOR"):
                 self.respond("550 Permission denied.")
                 return None
             return super().ftp_STOR(file, mode)
