@@ -144,8 +144,11 @@ struct FtpSockRequest {
 //
 // Common to the three: the result is the start result. 0 when started: the completion
 // callback then runs exactly once, on a Tessum pool thread, with `token` (its `context` set
-// to `context`, `status` the outcome, `value` the server's reply number on a refused reply
-// or 0). Anything else: nothing started, no callback, nothing left allocated. The caller
+// to `context`, `status` the outcome, `value` the number of the last reply read, so the
+// refusing one on a refusal, or 0 when none was read). Anything else: nothing started, no
+// callback, nothing left allocated. A chain never reports 0x80070071: a server that closes
+// the control connection before its reply is complete fails the step with the step's own
+// status (0x800700d2, d3, d4 or d5) and value 0. The caller
 // leaves the token alone until the callback ran. `guard` may be NULL. A withdrawal
 // (0x80070043) at any step ends the chain with 0x80070043 exactly once and releases every
 // connection the chain made.
@@ -157,8 +160,8 @@ struct FtpSockRequest {
 // end it is released and `*control` cleared. Statuses: 0; 0x800700d2 greeting 4xx (value the
 // code), or no final greeting line within the bound; 0x800700d3 login refused (4xx or 5xx,
 // value the code) or reply without a final line within the bound; 0x800700d1 a host that is
-// not dotted IPv4 or NULL arguments (returned at once); Tessum statuses unchanged
-// (0x80070042 time-out, 0x80070076 refused, 0x80070071 server closed, 0x80070043).
+// not dotted IPv4, credentials holding CR or LF, or NULL arguments (returned at once); Tessum
+// statuses unchanged (0x80070042 time-out, 0x80070076 refused, 0x80070043).
 uint32_t ConnectToServerByFtp(TessumAgent *agent, TessumToken *token, TessumCallback callback,
                               void *context, const FtpSockServer *server,
                               TessumHandle *control, const FtpSockGuard *guard);
@@ -178,13 +181,15 @@ uint32_t FtpSock_Command(TessumAgent *agent, TessumToken *token, TessumCallback 
 // at the announced port, whatever address the reply names. RETR writes a file beside
 // `path` and renames it over `path` only when the whole file arrived and the server
 // confirmed it; a failed RETR leaves `path` as it was. The control connection stays open
-// and the caller's. Statuses: 0; 0x800700d1 empty path for RETR or STOR, NULL arguments
-// (returned at once); 0x800700d4 TYPE, PASV or PORT refused; 0x800700d5 transfer command or
+// and the caller's. Statuses: 0; 0x800700d1 empty path for RETR or STOR, a path or name
+// holding CR or LF, NULL arguments (returned at once); 0x800700d6 returned at once for a
+// STOR whose local file cannot be opened (nothing is sent, so the remote file stays as it
+// was); 0x800700d4 TYPE, PASV or PORT refused; 0x800700d5 transfer command or
 // final reply not 2xx (value the code), a listing that does not fit, no final line within
 // the bound; 0x800700d6 local file cannot be opened or written; 0x800700d8 malformed PASV
 // reply; 0x8007007a no port to listen on (active mode, after one pass over the range);
-// 0x80070074 the listening socket could not be made or wrapped; Tessum statuses unchanged
-// (0x80070071 counts as success and is reported as 0).
+// 0x80070074 the listening socket could not be made or wrapped; Tessum statuses unchanged.
+// The end of the data connection is the normal end of the data, never reported as such.
 uint32_t FtpSock_Transfer(TessumAgent *agent, TessumToken *token, TessumCallback callback,
                           void *context, const FtpSockTransfer *transfer,
                           const FtpSockGuard *guard);
