@@ -443,7 +443,11 @@ TEST_F(ConfigTransfer, SecondPropertyWhileAFetchRuns) {
   EXPECT_TRUE(logger_.Has("Too many async\n"));
   EXPECT_EQ(Kavrel_UpdateLocalConfig(d, 0), KAVREL_E_BUSY);
   EXPECT_EQ(callbacks_.Next(0), std::make_pair(100u, 0u));
-  EXPECT_EQ(Kavrel_SetDeviceProperty(d, &p, 0), 0u);
+  // The slot is free once the callback has returned.
+  uint32_t rc = KAVREL_E_BUSY;
+  EXPECT_TRUE(kvtest::WaitUntil(
+      [&] { return (rc = Kavrel_SetDeviceProperty(d, &p, 0)) != KAVREL_E_BUSY; }, kBoundMs));
+  EXPECT_EQ(rc, 0u);
 }
 
 // The failures of the fetch that end it rather than moving on.
