@@ -49,18 +49,21 @@ void FtpChain_Init(FtpChain *chain, TessumAgent *agent, TessumToken *token,
 void TESSUM_CALL FtpChain_Completion(TessumToken *token);
 
 // Runs `start` with the token touched, under the guard's lock, unless the abort flag is set
-// (0x80070043 then). Returns the start result.
+// (0x80070043 then). Returns the start result. Once an operation has started, its completion
+// may run on another thread and end the chain before the start returns, so nothing of the
+// chain is touched after a successful start, here or in the callers.
 template <typename Start>
 uint32_t FtpChain_Guarded(FtpChain *chain, Start start) {
-  if (chain->guard.lock) OsLockEnter(chain->guard.lock);
+  const FtpSockGuard guard = chain->guard;
+  if (guard.lock) OsLockEnter(guard.lock);
   uint32_t rc;
-  if (chain->guard.abort && chain->guard.abort->load()) {
+  if (guard.abort && guard.abort->load()) {
     rc = TESSUM_E_WITHDRAWN;
   } else {
     STATOKEN_TouchToken(chain->token);
     rc = start();
   }
-  if (chain->guard.lock) OsLockLeave(chain->guard.lock);
+  if (guard.lock) OsLockLeave(guard.lock);
   return rc;
 }
 
