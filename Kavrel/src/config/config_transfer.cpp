@@ -265,6 +265,21 @@ Step AfterPage(OperationSlot *slot, int page, uint32_t status, bool in_body) {
   }
 }
 
+// A refused or timed-out login ends any transfer, with the codes of the configuration's own.
+bool LoginEndsTransfer(uint32_t status, Step *end) {
+  if (status == KAVREL_T_E_LOGIN) {
+    KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp auth error\n");
+    *end = End(KAVREL_E_FTP_AUTH, HOST_REFUSED);
+    return true;
+  }
+  if (status == KAVREL_T_TIMEOUT) {
+    KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp timeout\n");
+    *end = End(KAVREL_E_TIMEOUT, HOST_FAILED);
+    return true;
+  }
+  return false;
+}
+
 // A refused or timed-out login ends a transfer; other failures of the first login without a
 // cached port learn the port from the device's pages.
 Step AfterFetchLogin(OperationSlot *slot, uint32_t status) {
@@ -275,14 +290,8 @@ Step AfterFetchLogin(OperationSlot *slot, uint32_t status) {
     return Transfer(ACT_RETR);
   }
   if (status == KAVREL_T_WITHDRAWN) return End(status, HOST_ABORTED);
-  if (status == KAVREL_T_E_LOGIN) {
-    KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp auth error\n");
-    return End(KAVREL_E_FTP_AUTH, HOST_REFUSED);
-  }
-  if (status == KAVREL_T_TIMEOUT) {
-    KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp timeout\n");
-    return End(KAVREL_E_TIMEOUT, HOST_FAILED);
-  }
+  Step end;
+  if (LoginEndsTransfer(status, &end)) return end;
   if (!args->scraped && device->ftp_port == 0) return Get(PAGE_NETWORK);
   KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp (%d) error: %X\n",
          static_cast<int>(args->login_port), status);
@@ -299,14 +308,8 @@ Step AfterRetr(OperationSlot *slot, uint32_t status) {
 
 Step AfterUploadLogin(OperationSlot *slot, uint32_t status) {
   if (status == KAVREL_OK) return Transfer(ACT_STOR);
-  if (status == KAVREL_T_E_LOGIN) {
-    KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp auth error\n");
-    return End(KAVREL_E_FTP_AUTH, HOST_REFUSED);
-  }
-  if (status == KAVREL_T_TIMEOUT) {
-    KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp timeout\n");
-    return End(KAVREL_E_TIMEOUT, HOST_FAILED);
-  }
+  Step end;
+  if (LoginEndsTransfer(status, &end)) return end;
   KV_LOG(KAVREL_LOG_FTP, "ConnectToServerByFtp (%d) error: %X\n",
          static_cast<int>(ArgsOf(slot)->login_port), status);
   return End(status, HostOf(status));
@@ -441,6 +444,19 @@ Step OnPageNode(OperationSlot *slot, int page, uint32_t status) {
 
 }  // namespace
 
+uint32_t ConfigTransfer_TakeSlot(KavrelDevice *device, OperationSlot **slot) {
+  if (device->deleting.load()) {
+    KV_FAIL("Handle not used\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  *slot = TakeExclusiveSlot(device);
+  if (!*slot) {
+    KV_FAIL("Too many async\n");
+    return KAVREL_E_BUSY;
+  }
+  return KAVREL_OK;
+}
+
 uint32_t ConfigTransfer_Run(OperationSlot *slot) {
   KavrelDevice *device = slot->device;
   uint32_t rc = Device_EnsureDirectory(device);
@@ -486,15 +502,9 @@ extern "C" {
 static uint32_t BeginTransfer(DeviceHandle device, int32_t async, uint32_t kind) {
   uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
   if (rc != KAVREL_OK) return rc;
-  if (device->deleting.load()) {
-    KV_FAIL("Handle not used\n");
-    return KAVREL_E_INVALIDARG;
-  }
-  OperationSlot *slot = TakeExclusiveSlot(device);
-  if (!slot) {
-    KV_FAIL("Too many async\n");
-    return KAVREL_E_BUSY;
-  }
+  OperationSlot *slot = nullptr;
+  rc = ConfigTransfer_TakeSlot(device, &slot);
+  if (rc != KAVREL_OK) return rc;
   slot->kind = kind;
   slot->async = (async && device->callback) ? 1 : 0;
   return ConfigTransfer_Run(slot);

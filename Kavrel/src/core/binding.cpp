@@ -11,9 +11,16 @@
 
 namespace {
 
-// The device's software version from its local file. 0, or the lookup's code (logged).
-uint32_t ReadVersion(KavrelDevice *device, char value[CONFIG_VALUE_MAX]) {
-  uint32_t rc = Device_EnsureDirectory(device);
+// The checks of the two model functions, then the device's software version from its local
+// file. 0, or the first failure's code (logged).
+uint32_t ReadVersion(KavrelDevice *device, const char *model, char value[CONFIG_VALUE_MAX]) {
+  uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
+  if (rc != KAVREL_OK) return rc;
+  if (!model) {
+    KV_FAIL("Invalid Arg\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  rc = Device_EnsureDirectory(device);
   if (rc != KAVREL_OK) return rc;
   rc = ConfigStore_GetDeviceValue(device, value, "SYSTEM", "software version", -1);
   if (rc != KAVREL_OK) rc = ConfigStore_GetDeviceValue(device, value, "SYSTEM", "firmwareversion", -1);
@@ -34,15 +41,9 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDeviceProperty(DeviceHandle device,
     KV_FAIL("Invalid Arg\n");
     return KAVREL_E_INVALIDARG;
   }
-  if (device->deleting.load()) {
-    KV_FAIL("Handle not used\n");
-    return KAVREL_E_INVALIDARG;
-  }
-  OperationSlot *slot = TakeExclusiveSlot(device);
-  if (!slot) {
-    KV_FAIL("Too many async\n");
-    return KAVREL_E_BUSY;
-  }
+  OperationSlot *slot = nullptr;
+  rc = ConfigTransfer_TakeSlot(device, &slot);
+  if (rc != KAVREL_OK) return rc;
   Device_CopyProperty(device, property);
   device->property_level = KAVREL_LEVEL_CONFIG;
   slot->kind = KIND_CONFIG_FETCH;
@@ -51,28 +52,16 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDeviceProperty(DeviceHandle device,
 }
 
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetDeviceModel(DeviceHandle device, char *model) {
-  uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
-  if (rc != KAVREL_OK) return rc;
-  if (!model) {
-    KV_FAIL("Invalid Arg\n");
-    return KAVREL_E_INVALIDARG;
-  }
   char value[CONFIG_VALUE_MAX];
-  rc = ReadVersion(device, value);
+  uint32_t rc = ReadVersion(device, model, value);
   if (rc != KAVREL_OK) return rc;
   Device_CopyString(model, KAVREL_MODEL_MAX, value);
   return KAVREL_OK;
 }
 
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_OpenDevice(DeviceHandle device, const char *model) {
-  uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
-  if (rc != KAVREL_OK) return rc;
-  if (!model) {
-    KV_FAIL("Invalid Arg\n");
-    return KAVREL_E_INVALIDARG;
-  }
   char value[CONFIG_VALUE_MAX];
-  rc = ReadVersion(device, value);
+  uint32_t rc = ReadVersion(device, model, value);
   if (rc != KAVREL_OK) return rc;
   device->reset_after_upgrade = 1;
   device->return_wait_s = 60;
