@@ -94,3 +94,4 @@ using Commands = std::vector<Command>;
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 // open, config pull|push|get|set: the device described with its configuration.
 void AddConfigCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);

@@ -35,6 +35,7 @@ int main(int argc, char **argv) {
   Commands commands;
   AddDeviceCommands(app, s, out, commands);
   AddConfigCommands(app, s, out, commands);
+  AddFirmwareCommands(app, s, out, commands);
 
   try {
     app.parse(argc, argv);
