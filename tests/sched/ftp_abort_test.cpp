@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,31 +19,9 @@
 using ftptest::Peer;
 using ftptest::PeerPlan;
 using ftptest::Runner;
+using ftptest::WorkerQueue;
 
 namespace {
-
-struct Queue {
-  std::mutex mu;
-  std::condition_variable cv;
-  std::vector<uint32_t> events;
-  static Queue *current;
-  static void Handler(KavrelContext *, EventNode *node) {
-    std::lock_guard<std::mutex> lock(current->mu);
-    current->events.push_back(node->event);
-    current->cv.notify_all();
-  }
-  // The next event within a bound that only catches a hang; 0xDEAD when none came.
-  uint32_t Next(int bound_ms = 60000) {
-    std::unique_lock<std::mutex> lock(mu);
-    if (!cv.wait_for(lock, std::chrono::milliseconds(bound_ms), [&] { return !events.empty(); })) {
-      return 0xDEAD;
-    }
-    uint32_t event = events.front();
-    events.erase(events.begin());
-    return event;
-  }
-};
-Queue *Queue::current = nullptr;
 
 struct Step {
   const char *stall;  // where the peer falls silent
@@ -70,13 +47,12 @@ class Abort : public ::testing::TestWithParam<bool> {
     Device_CopyString(device_->address, sizeof(device_->address), "127.0.0.1");
     Device_CopyString(device_->user, sizeof(device_->user), "user");
     device_->timeout_ms = 60000;
-    Queue::current = &queue_;
-    Context_SetHandler(device_->context, Queue::Handler);
+    queue_.reset(new WorkerQueue(device_->context));
   }
   void TearDown() override {
+    queue_.reset();
     if (device_) Kavrel_DeleteDevice(device_);
     EXPECT_EQ(0u, Kavrel_Release(&handle_));
-    Queue::current = nullptr;
   }
 
   // Runs the step's operation on `slot` and returns its outcome: waited for, or the one
@@ -85,7 +61,7 @@ class Abort : public ::testing::TestWithParam<bool> {
     FtpSockServer server;
     FtpSock_ServerOfDevice(device_, static_cast<uint32_t>(port), &server);
     uint32_t rc = FtpSock_SlotLogin(slot, &server);
-    if (async && rc == 0) rc = queue_.Next();
+    if (async && rc == 0) rc = queue_->Next();
     if (step.kind == 0 || rc != 0) return rc;
     FtpSockTransfer transfer = Runner::Describe(
         step.kind, step.passive, step.kind == FTPSOCK_STOR ? dir_ + "/upload" : dir_ + "/got",
@@ -94,14 +70,14 @@ class Abort : public ::testing::TestWithParam<bool> {
     transfer.listing = listing;
     transfer.listing_size = sizeof(listing);
     rc = FtpSock_SlotTransfer(slot, &transfer);
-    if (async && rc == 0) rc = queue_.Next();
+    if (async && rc == 0) rc = queue_->Next();
     return rc;
   }
 
   std::string dir_;
   KavrelHandle handle_ = nullptr;
   DeviceHandle device_ = nullptr;
-  Queue queue_;
+  std::unique_ptr<WorkerQueue> queue_;
 };
 
 TEST_P(Abort, AtEachStepOnceAndEverythingReleased) {
@@ -122,7 +98,7 @@ TEST_P(Abort, AtEachStepOnceAndEverythingReleased) {
     runner.join();
     EXPECT_EQ(0x80070043u, result);
     if (async) {
-      EXPECT_EQ(0xDEADu, queue_.Next(300));  // nothing more for this operation
+      EXPECT_EQ(0xDEADu, queue_->Next(300));  // nothing more for this operation
     }
     ReleaseOperationSlot(slot);
     EXPECT_TRUE(kvtest::WaitUntil([&] { return peer.ClientClosed(); }, 30000));

@@ -3,7 +3,6 @@
 // split into one packet per byte, which must give the same outcome. No row may crash, hang
 // or leave a cut file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <functional>
@@ -16,20 +15,11 @@
 
 using ftptest::Peer;
 using ftptest::PeerPlan;
+using ftptest::Exists;
+using ftptest::Pattern;
 using ftptest::Runner;
 
 namespace {
-
-std::string Pattern(size_t size) {
-  std::string text(size, '\0');
-  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return text;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
 
 struct Row {
   const char *name;

@@ -1,10 +1,55 @@
 #include "ftp_runner.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include <chrono>
 
+#include "core/context.h"
+#include "core/operation.h"
+
 namespace ftptest {
+
+std::string Pattern(size_t size) {
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
+  return text;
+}
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+namespace {
+WorkerQueue *g_queue = nullptr;
+}
+
+WorkerQueue::WorkerQueue(KavrelContext *context) : context_(context) {
+  g_queue = this;
+  Context_SetHandler(context_, Handler);
+}
+
+WorkerQueue::~WorkerQueue() {
+  Context_SetHandler(context_, Completion_HandleNode);
+  g_queue = nullptr;
+}
+
+void WorkerQueue::Handler(KavrelContext *, EventNode *node) {
+  std::lock_guard<std::mutex> lock(g_queue->mu_);
+  g_queue->events_.push_back(node->event);
+  g_queue->cv_.notify_all();
+}
+
+uint32_t WorkerQueue::Next(int bound_ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (!cv_.wait_for(lock, std::chrono::milliseconds(bound_ms), [&] { return !events_.empty(); })) {
+    return 0xDEAD;
+  }
+  uint32_t event = events_.front();
+  events_.erase(events_.begin());
+  return event;
+}
 
 Runner::Runner() {
   SCHEAGENT_Initialize(&agent_, 1);

@@ -7,10 +7,35 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "sched/ftp_sock.h"
 
+struct KavrelContext;
+struct EventNode;
+
 namespace ftptest {
+
+// Bytes that change from one position to the next, so a cut, shifted or repeated piece shows.
+std::string Pattern(size_t size);
+bool Exists(const std::string &path);
+
+// Stands in for a context's completion handler while it lives, recording the event of each
+// node the worker takes (one context at a time).
+class WorkerQueue {
+ public:
+  explicit WorkerQueue(KavrelContext *context);
+  ~WorkerQueue();
+  // The next event, within a bound that only catches a hang; 0xDEAD when none came.
+  uint32_t Next(int bound_ms = 60000);
+
+ private:
+  static void Handler(KavrelContext *context, EventNode *node);
+  KavrelContext *context_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<uint32_t> events_;
+};
 
 class Runner {
  public:

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
 #include "core/context.h"
@@ -16,21 +14,13 @@
 #include "kavrel.h"
 #include "test_paths.h"
 
+using ftptest::Exists;
+using ftptest::Pattern;
 using ftptest::Runner;
+using ftptest::WorkerQueue;
 using nctest::PyFtpServer;
 
 namespace {
-
-std::string Pattern(size_t size) {
-  std::string text(size, '\0');
-  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
-  return text;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
 
 class SockFtp : public ::testing::Test {
  protected:
@@ -167,28 +157,6 @@ TEST_F(SockFtp, FailedDownloadLeavesTheLocalFileAsItWas) {
 
 // ---- Through an operation slot -------------------------------------------------------------
 
-struct Queued {
-  std::mutex mu;
-  std::condition_variable cv;
-  std::vector<uint32_t> events;
-  static Queued *current;
-  static void Handler(KavrelContext *, EventNode *node) {
-    std::lock_guard<std::mutex> lock(current->mu);
-    current->events.push_back(node->event);
-    current->cv.notify_all();
-  }
-  uint32_t Next() {
-    std::unique_lock<std::mutex> lock(mu);
-    if (!cv.wait_for(lock, std::chrono::seconds(60), [&] { return !events.empty(); })) {
-      return 0xDEAD;
-    }
-    uint32_t event = events.front();
-    events.erase(events.begin());
-    return event;
-  }
-};
-Queued *Queued::current = nullptr;
-
 class SlotFtp : public SockFtp {
  protected:
   void SetUp() override {
@@ -225,9 +193,7 @@ TEST_F(SlotFtp, WaitingLoginAndDownload) {
 }
 
 TEST_F(SlotFtp, CompletionsReachTheWorkerThroughTheSlotsNode) {
-  Queued queued;
-  Queued::current = &queued;
-  Context_SetHandler(device_->context, Queued::Handler);
+  WorkerQueue queued(device_->context);
   ASSERT_TRUE(kvtest::WriteFile(server_->root() + "/async.bin", Pattern(20000)));
   OperationSlot *slot = TakeOperationSlot(device_);
   ASSERT_NE(nullptr, slot);
@@ -249,8 +215,6 @@ TEST_F(SlotFtp, CompletionsReachTheWorkerThroughTheSlotsNode) {
   EXPECT_EQ(530u, slot->token.value);
   EXPECT_EQ(nullptr, slot->ftp_control);
   ReleaseOperationSlot(slot);
-  Context_SetHandler(device_->context, Completion_HandleNode);
-  Queued::current = nullptr;
 }
 
 }  // namespace

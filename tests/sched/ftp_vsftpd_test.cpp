@@ -17,6 +17,7 @@
 #include "ftp_runner.h"
 #include "test_paths.h"
 
+using ftptest::Pattern;
 using ftptest::Runner;
 
 namespace {
@@ -47,12 +48,6 @@ bool Accepts(int port) {
   bool ok = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
   close(fd);
   return ok;
-}
-
-std::string Pattern(size_t size) {
-  std::string text(size, '\0');
-  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 29 + i / 97) & 0xFF);
-  return text;
 }
 
 class Vsftpd : public ::testing::Test {

@@ -61,18 +61,7 @@ void StoreCompletion(OperationSlot *slot, uint32_t status) {
     if (slot->http) COMMON_TI_Release(&slot->http);
     OsLockLeave(device->lock);
   }
-  slot->final_status.store(status);
-  if (!slot->async) {
-    OsEventSet(slot->done);
-    return;
-  }
-  EventNode *node = &slot->node;
-  node->device = device;
-  node->event = status;
-  node->slot = slot;
-  node->embedded = 1;
-  node->transport = &slot->token;
-  Context_Enqueue(device->context, node);
+  Operation_Complete(slot, status);
 }
 
 KavrelDevice *LiveDevice(OperationSlot *slot) {
@@ -163,6 +152,22 @@ uint32_t Operation_StartRead(OperationSlot *slot) {
   }
   OsLockLeave(device->lock);
   return rc;
+}
+
+void Operation_Complete(OperationSlot *slot, uint32_t status) {
+  slot->final_status.store(status);
+  if (!slot->async) {
+    OsEventSet(slot->done);
+    return;
+  }
+  KavrelDevice *device = slot->device;
+  EventNode *node = &slot->node;
+  node->device = device;
+  node->event = status;
+  node->slot = slot;
+  node->embedded = 1;
+  node->transport = &slot->token;
+  Context_Enqueue(device->context, node);
 }
 
 OperationSlot *TakeOperationSlot(KavrelDevice *device) {

@@ -65,6 +65,12 @@ void Operation_UseBuffer(OperationSlot *slot, char *buffer, uint32_t capacity);
 uint32_t HttpCommandToServer(KavrelDevice *device, const char *path, int async, int read_body,
                              int post, OperationSlot *slot);
 
+// Hands a transport's outcome to the slot's owner: wakes the waiting caller of a synchronous
+// slot, or queues the slot's embedded node (event = `status`) for the worker. Runs on a
+// transport thread; the slot has one transport operation in flight at a time, so its node is
+// never queued twice.
+void Operation_Complete(OperationSlot *slot, uint32_t status);
+
 // Asks for the next piece of the body into the room left in the slot's buffer. 0 when
 // started; 0x80070043 when the slot was aborted; a failure otherwise.
 uint32_t Operation_StartRead(OperationSlot *slot);

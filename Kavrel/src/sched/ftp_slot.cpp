@@ -11,24 +11,11 @@
 namespace {
 
 // Runs on a Tessum thread when a chain of the slot ended. A chain ends exactly once and the
-// slot runs one chain at a time, so the embedded node is never queued twice.
+// slot runs one chain at a time. A closing device is not queued to: its worker is stopping.
 void TESSUM_CALL SlotCompletion(TessumToken *token) {
   OperationSlot *slot = static_cast<OperationSlot *>(token->context);
-  KavrelDevice *device = slot->device;
-  uint32_t status = token->status;
-  slot->final_status.store(status);
-  if (!slot->async) {
-    OsEventSet(slot->done);
-    return;
-  }
-  if (device->closing.load()) return;
-  EventNode *node = &slot->node;
-  node->device = device;
-  node->event = status;
-  node->slot = slot;
-  node->embedded = 1;
-  node->transport = &slot->token;
-  Context_Enqueue(device->context, node);
+  if (slot->async && slot->device->closing.load()) return;
+  Operation_Complete(slot, token->status);
 }
 
 template <typename Start>
