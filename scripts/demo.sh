@@ -74,6 +74,13 @@ kv camera motion set --window 2 --name Yard --x 200 --y 40 --w 120 --h 90 --perc
 kv camera --json motion get
 kv videoserver motion get
 
+step "the camera with its whole configuration: open it, change a value, read it back"
+kv camera open
+kv camera config set SYSTEM "host name" lobby-camera
+echo "the camera's own configuration file now says:"
+grep -A1 '<host name>' "$DEVSIM_WORKDIR/camera/ftp/config.ini" | tr -d '\r'
+kv camera config get SYSTEM "host name"
+
 step "one command asynchronously (the result arrives through the library's callback)"
 kv encoder --async do high low
 

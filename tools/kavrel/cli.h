@@ -59,6 +59,10 @@ class Session {
   // code (printed already).
   uint32_t Open(Output &out);
 
+  // Opens the library and describes the device fully (Kavrel_SetDeviceProperty), which fetches
+  // its whole configuration; with --async waits for that callback. 0 or a code (printed).
+  uint32_t Describe(Output &out);
+
   DeviceHandle device() const { return device_; }
   KavrelHandle handle() const { return handle_; }
   int async() const { return settings_.async ? 1 : 0; }
@@ -69,6 +73,9 @@ class Session {
   Completion &completion() { return completion_; }
 
  private:
+  // Initialises the library, creates the device and fills `p` from the settings.
+  uint32_t Create(Output &out, KavrelDeviceProperty *p);
+
   const Settings &settings_;
   KavrelHandle handle_ = nullptr;
   DeviceHandle device_ = nullptr;
@@ -85,6 +92,8 @@ using Commands = std::vector<Command>;
 // Families of subcommands; each adds its own to `app` and `commands`. Options bound to
 // variables must outlive parsing: a family keeps them in static storage of its own file.
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+// open, config pull|push|get|set: the device described with its configuration.
+void AddConfigCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddNetClientCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddPtzCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);

@@ -188,7 +188,7 @@ static KavrelDevice *Device_TakeFree(KavrelContext *context) {
 }
 
 // The catalogue's view of the record: where the model lookup reads and writes.
-static int32_t Device_ResolveModel(KavrelDevice *device, int mode) {
+int32_t Device_ResolveModel(KavrelDevice *device, int mode) {
   CatalogDevice view{};
   view.param = &device->param;
   view.model_name = device->device_model;
@@ -203,7 +203,7 @@ static int32_t Device_ResolveModel(KavrelDevice *device, int mode) {
   return ModelCatalog_ResolveDevice(&view, mode);
 }
 
-static void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property) {
+void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property) {
   Device_CopyString(device->address, sizeof(device->address), property->address);
   Device_CopyString(device->user, sizeof(device->user), property->user);
   Device_CopyString(device->password, sizeof(device->password), property->password);

@@ -121,6 +121,13 @@ void Device_CopyString(char *dst, size_t size, const char *src);
 // path calls this first. 0, or 0x80060308 (KAVREL_E_FILE) when it cannot be made.
 uint32_t Device_EnsureDirectory(KavrelDevice *device);
 
+// Copies a host's property block into the record (strings truncated, defaults applied).
+void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property);
+
+// Binds the record's model parameters through the catalogue: mode 0 by server type, mode 1
+// by the model name in `device_model`. 0 or the catalogue's code.
+int32_t Device_ResolveModel(KavrelDevice *device, int mode);
+
 // Readies a record the first time it is taken, under the context's queue lock: its lock,
 // slots and defaults on the zero-filled table. A record never taken is never written, so a
 // large table costs address space, not memory or time. 0, or 0x80000002.

@@ -102,6 +102,10 @@ const char *Params_SecondRequest(const OperationSlot *slot);
 uint32_t Motion_ParseReply(OperationSlot *slot, uint32_t *count);
 // After a motion set succeeded: the form page's copy into the local configuration.
 void Motion_AfterSet(OperationSlot *slot);
+// Ends an asynchronous operation on the worker: releases the slot's transport handles, calls
+// the host once with the kind's operation code, `status` and `value`, then gives the slot
+// back.
+void Completion_Finish(OperationSlot *slot, uint32_t status, uintptr_t value);
 
 // Parses the input reply into four levels (300 high, 301 low). 0, or 0x80060307 for an input
 // count the parser does not know (then all four are 301).
