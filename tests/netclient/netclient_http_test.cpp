@@ -106,7 +106,7 @@ TEST_F(HttpTest, BodyReadInPiecesEqualsThePage) {
 TEST_F(HttpTest, PostBodyReachesTheDevice) {
   int since = NextSeq();
   NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTP_POST, Port("basic"),
-                                               "/cgi-bin/admin/setparam.cgi", "root", "pass");
+                                               "/cgi-bin/admin/form.cgi", "root", "pass");
   snprintf(info.extra, sizeof info.extra, "name=value&list=a,b");
   ASSERT_EQ(0u, Run(info, nullptr));
   // The answered request, once the simulator has logged it (after its answer).
@@ -118,7 +118,7 @@ TEST_F(HttpTest, PostBodyReachesTheDevice) {
     return answered.status == 200;
   }, 5000));
   EXPECT_EQ("POST", answered.method);
-  EXPECT_EQ("/cgi-bin/admin/setparam.cgi", answered.path);
+  EXPECT_EQ("/cgi-bin/admin/form.cgi", answered.path);
   EXPECT_EQ("name=value&list=a,b", answered.body);
 }
 
