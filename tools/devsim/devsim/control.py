@@ -9,6 +9,9 @@
   POST   /devices/NAME/faults             add a fault (see faults.py for its keys)
   DELETE /devices/NAME/faults             clear all faults
   POST   /devices/NAME/restart            {"seconds": S} HTTP and FTP away for S seconds
+  GET    /devices/NAME/firmware           restarts after upgrades, model name, FTP faults
+  POST   /devices/NAME/firmware/ftp-faults   add an FTP fault (pages/firmware.py)
+  DELETE /devices/NAME/firmware/ftp-faults   clear them
   GET    /devices/NAME/uart/N             {"written": text, "pending": text} of port N
   POST   /devices/NAME/uart/N             {"receive": text, "echo": bool, "clear": bool}
   GET    /devices/NAME/sysinfo            the system information text (text/plain)
@@ -23,6 +26,7 @@ import json
 import threading
 import urllib.parse
 
+from .pages import firmware
 from .pages.sysinfo import sysinfo_text
 
 
@@ -30,9 +34,9 @@ class ControlServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, sim):
+    def __init__(self, port, sim, bind="127.0.0.1"):
         self.sim = sim
-        super().__init__(("127.0.0.1", port), ControlHandler)
+        super().__init__((bind, port), ControlHandler)
 
     def start(self):
         threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.1},
@@ -121,6 +125,8 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
                 raise ApiError(400, "seconds must be 0 to 3600")
             d.restart(seconds)
             return {"restarting": True, "seconds": seconds}
+        if rest and rest[0] == "firmware":
+            return firmware.control(d, method, rest[1:], body)
         if rest == ["sysinfo"] and method == "GET":
             return sysinfo_text(d)
         if len(rest) == 2 and rest[0] == "uart" and rest[1].isdigit():

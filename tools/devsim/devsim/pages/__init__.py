@@ -79,7 +79,7 @@ def default_page(req):
 
 registry = Registry()
 
-PAGE_MODULES = ("sysinfo", "dio", "uart")
+PAGE_MODULES = ("sysinfo", "dio", "uart", "setparam")
 
 
 def load_pages():
