@@ -55,9 +55,10 @@ class Session {
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
 
-  // Opens the library and describes the device (by --type, or for HTTP only). 0 or a result
-  // code (printed already).
-  uint32_t Open(Output &out);
+  // Opens the library and describes the device (by --type, or for HTTP only; with
+  // `configured`, by its fetched configuration: property level 0, which the configuration
+  // functions and the upgrade need). 0 or a result code (printed already).
+  uint32_t Open(Output &out, bool configured = false);
 
   DeviceHandle device() const { return device_; }
   KavrelHandle handle() const { return handle_; }
@@ -85,3 +86,4 @@ using Commands = std::vector<Command>;
 // Families of subcommands; each adds its own to `app` and `commands`. Options bound to
 // variables must outlive parsing: a family keeps them in static storage of its own file.
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);

@@ -77,7 +77,7 @@ Session::~Session() {
   if (handle_) Kavrel_Release(&handle_);
 }
 
-uint32_t Session::Open(Output &out) {
+uint32_t Session::Open(Output &out, bool configured) {
   const DeviceOptions &d = settings_.device;
   if (d.host.empty()) return out.Usage("no device host: give --host or set KAVREL_HOST");
   uint32_t rc = Kavrel_Initial(&handle_, KAVREL_VERSION_NUMBER);
@@ -94,6 +94,11 @@ uint32_t Session::Open(Output &out) {
   p.timeout_ms = d.timeout_ms;
   p.callback = OnComplete;
   p.callback_context = &completion_;
+  if (configured) {
+    rc = Kavrel_SetDeviceProperty(device_, &p, 0);
+    if (rc) return out.Failure("Kavrel_SetDeviceProperty", rc);
+    return 0;
+  }
   if (d.type.empty()) {
     rc = Kavrel_SetDevicePropertyHttp(device_, &p);
     if (rc) return out.Failure("Kavrel_SetDevicePropertyHttp", rc);
