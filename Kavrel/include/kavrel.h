@@ -535,6 +535,34 @@ typedef struct SysInfoData {
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_ParseSysInfo(const char *text, SysInfoData *data);
 
+/*
+ * The version block of a firmware file, as Kavrel_GetFirmVersionInfo fills it: 272 bytes.
+ * Each string holds at most 32 characters and is NUL-terminated. A plain image (a firmware
+ * image without the package records) fills only FirmwareVersion.
+ */
+typedef struct KavrelFirmVersionInfo {
+  char FirmwareVersion[33]; /* header tag 1 */
+  char Tag2[33];            /* header tags 2, 10, 3, 4, 5 and 9, passed on as they are */
+  char Tag10[33];
+  char Tag3[33];
+  char Tag4[33];
+  char Tag5[33];
+  char Tag9[33];
+  char Language[33];        /* the language's name, or "Unknown" */
+  uint32_t PlainImage;      /* 1 for a plain image, 0 for a package */
+  uint32_t PackageType;     /* 0, 1 or 2 (unpackable packages), 3 (header only) */
+} KavrelFirmVersionInfo;
+
+/*
+ * Kavrel_GetFirmVersionInfo: reads the version block of a firmware package or plain image.
+ * Needs no context or device; runs on the calling thread. `info` is zeroed first.
+ * Results: 0x80000003 when either argument is NULL or the file cannot be opened; 0x8006030b
+ * a plain image of the wrong size; 0x8006030d a plain image whose checksum is wrong;
+ * 0xFFFFFFFF a plain image without a version.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetFirmVersionInfo(const char *file,
+                                                             KavrelFirmVersionInfo *info);
+
 #ifdef __cplusplus
 }
 #endif
@@ -574,5 +602,10 @@ KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, DoNum) == 11188, "sysinfo output cou
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, VideoCodec) == 11192, "sysinfo video codec");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, AudioCodec) == 11196, "sysinfo audio codec");
 KAVREL_STATIC_ASSERT_(sizeof(SysInfoData) == 11208, "sysinfo size");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, Tag2) == 33, "firmware info tag 2");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, Language) == 7 * 33, "firmware language");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, PlainImage) == 264, "firmware plain flag");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, PackageType) == 268, "firmware type");
+KAVREL_STATIC_ASSERT_(sizeof(KavrelFirmVersionInfo) == 272, "firmware info size");
 
 #endif /* KAVREL_H */

@@ -1,6 +1,7 @@
 // The OS layer over POSIX threads and files.
 #include <errno.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <ftw.h>
 #include <limits.h>
 #include <pthread.h>
@@ -447,6 +448,105 @@ std::string OsTempFileBeside(const std::string &path) {
   if (fd < 0) return std::string();
   close(fd);
   return name;
+}
+
+OsPathKind OsPathKindOf(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return OS_PATH_NONE;
+  if (S_ISREG(st.st_mode)) return OS_PATH_FILE;
+  return S_ISDIR(st.st_mode) ? OS_PATH_DIR : OS_PATH_OTHER;
+}
+
+int64_t OsFileSize(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+FILE *OsCreateFileNoFollow(const std::string &path, int *refused) {
+  int dummy = 0;
+  if (!refused) refused = &dummy;
+  *refused = 0;
+  // Non-blocking so that a pipe without a reader fails at once instead of hanging; not
+  // truncating until the file is known to be a regular file.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *refused = (errno == ELOOP || errno == ENXIO) ? 1 : 0;
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *refused = 1;
+    close(fd);
+    return nullptr;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || ftruncate(fd, 0) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE *file = fdopen(fd, "wb");
+  if (!file) close(fd);
+  return file;
+}
+
+int OsSeekFile(FILE *file, uint64_t offset) {
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : -1;
+}
+
+// ---- Directory enumeration --------------------------------------------------------------------
+
+struct OsDirImpl {
+  DIR *dir = nullptr;
+};
+
+int OsDirOpen(const std::string &path, OsDir *dir) {
+  if (!dir) return -1;
+  *dir = nullptr;
+  DIR *handle = opendir(path.c_str());
+  if (!handle) return -1;
+  *dir = new (std::nothrow) OsDirImpl;
+  if (!*dir) {
+    closedir(handle);
+    return -1;
+  }
+  (*dir)->dir = handle;
+  return 0;
+}
+
+static int EntryIsDirectory(DIR *dir, const struct dirent *entry) {
+  if (entry->d_type != DT_UNKNOWN) return entry->d_type == DT_DIR ? 1 : 0;
+  // Some file systems leave the type to a separate look-up.
+  struct stat st;
+  if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  return S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+int OsDirRead(OsDir dir, OsDirEntry *entry) {
+  if (!dir || !entry) return -1;
+  for (;;) {
+    errno = 0;
+    struct dirent *next = readdir(dir->dir);
+    if (!next) return errno == 0 ? 0 : -1;
+    size_t length = strlen(next->d_name);
+    if (length >= sizeof entry->name) continue;
+    memcpy(entry->name, next->d_name, length + 1);
+    entry->is_directory = EntryIsDirectory(dir->dir, next);
+    return 1;
+  }
+}
+
+int OsDirRewind(OsDir dir) {
+  if (!dir) return -1;
+  rewinddir(dir->dir);
+  return 0;
+}
+
+void OsDirClose(OsDir *dir) {
+  if (!dir || !*dir) return;
+  closedir((*dir)->dir);
+  delete *dir;
+  *dir = nullptr;
 }
 
 // ---- Cross-process lock -----------------------------------------------------------------------
