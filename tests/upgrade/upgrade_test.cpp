@@ -233,6 +233,23 @@ TEST_F(UpgradeTest, TypeOnePackageNeverResetsOrWaits) {
   EXPECT_FALSE(rec.Saw(KAVREL_UPGRADE_PROBING));
 }
 
+// A device on the loopback never stops answering echo, so the wait runs out; the restore
+// still reaches the device.
+TEST_F(UpgradeTest, AFailedWaitReturnsTheProbeCodeAndStillRestores) {
+  ASSERT_TRUE(StartSim({{"RZ7161", "dev", "", "", "", "", "resetip=1,down=0.2"}}));
+  DeviceHandle device = Bind("dev", /*wait=*/true);
+  ASSERT_EQ(Kavrel_SetExtraOptions(device, KAVREL_OPTION_RETURN_WAIT, 1), KAVREL_OK);
+  std::string file = TestFile("image.bin");
+  ASSERT_TRUE(WritePlainImage(file, 4000, "RZ7161"));
+  Recorder rec;
+  EXPECT_EQ(Upgrade(device, file, &rec), KAVREL_E_TIMEOUT);
+  EXPECT_TRUE(rec.Saw(KAVREL_UPGRADE_PROBING));
+  EXPECT_FALSE(rec.Saw(KAVREL_UPGRADE_RETURNED));
+  std::vector<std::string> q = Queries("dev", kSetparam);
+  ASSERT_FALSE(q.empty());
+  EXPECT_EQ(q.back(), "Network_resetip=1&System_reset=1");
+}
+
 TEST_F(UpgradeTest, SecondUpgradeIsRefusedWithoutDisturbingTheFirst) {
   ASSERT_TRUE(StartSim({{"RZ7161", "dev", "", "", "", "", "down=0.2"}}));
   DeviceHandle device = Bind("dev");

@@ -16,21 +16,16 @@
 #include <string.h>
 
 #include <atomic>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "config/config_store.h"
 #include "core/operation.h"
-#include "firmware/dir_walk.h"
 #include "firmware/firm_tools.h"
 #include "firmware/probe.h"
 #include "firmware/upgrade.h"
 #include "platform/log.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr uint32_t kShippedPauseMs = 5000;
 constexpr uint32_t kCopyBlock = 8192;
@@ -118,9 +113,8 @@ std::string BareName(const std::string &path) {
 uint32_t MakeWorkdir(Upgrade *up) {
   if (Device_EnsureDirectory(up->device) != KAVREL_OK) return KAVREL_E_PKG_MKDIR;
   up->workdir = LocalPath(up->device->directory, "extupgrade");
-  std::error_code ec;
-  fs::remove_all(up->workdir, ec);
-  if (ec || !fs::create_directory(up->workdir, ec) || ec) {
+  if (OsRemoveTree(up->workdir) != 0 || OsMakeDir(up->workdir) != 0 ||
+      OsPathKindOf(up->workdir) != OS_PATH_DIR) {
     KV_FAIL("create upgrade directory failed\n");
     up->workdir.clear();
     return KAVREL_E_PKG_MKDIR;
@@ -173,9 +167,8 @@ int SizeVisit(void *context, const char *root, const char *relative, int is_file
   Upgrade *up = static_cast<Upgrade *>(context);
   if (AbortTakes(up->device)) return 0;
   if (!is_file) return 1;
-  std::error_code ec;
-  uintmax_t size = fs::file_size(LocalPath(root, relative), ec);
-  if (!ec) up->device->upgrade_progress.total_size += static_cast<uint32_t>(size);
+  int64_t size = OsFileSize(LocalPath(root, relative));
+  if (size > 0) up->device->upgrade_progress.total_size += static_cast<uint32_t>(size);
   return 1;
 }
 
@@ -187,7 +180,7 @@ uint32_t PrepareHost(Upgrade *up) {
     uint32_t tool = FirmUnpack_Package(up->firmware.c_str(), up->workdir.c_str());
     if (tool != 0) {
       KV_LOG(KAVREL_LOG_LOWER, "FirmUnpack_Package error: %X\n", tool);
-      return Upgrade_MapToolCode(tool);
+      return FirmTools_TranslateCode(tool);
     }
   }
   NetClientRequestHandle request = nullptr;
@@ -206,7 +199,7 @@ uint32_t PrepareHost(Upgrade *up) {
   }
   Report(up->device, KAVREL_UPGRADE_PREPARED, 0);
   up->network_reset = IsNetworkResetUpgrade(up);
-  DirWalk(up->workdir.c_str(), "", SizeVisit, up, 1);
+  DirWalk(up->workdir.c_str(), "", SizeVisit, up, DIRWALK_PARENT_FIRST);
   if (AbortRequested(up->device)) {
     KV_FAIL("arboted\n");
     return KAVREL_E_ABORTED;
@@ -388,10 +381,10 @@ int UploadVisit(void *context, const char *root, const char *relative, int is_fi
 uint32_t Upload(Upgrade *up) {
   if (up->type == 2 && !up->whole_file) {
     ClearAbortable(up->device);
-    DirWalk(up->workdir.c_str(), "", RemoveOldVisit, up, 2);
+    DirWalk(up->workdir.c_str(), "", RemoveOldVisit, up, DIRWALK_NO_DESCENT);
   }
   if (up->high_series) ClearAbortable(up->device);
-  DirWalk(up->workdir.c_str(), "", UploadVisit, up, 1);
+  DirWalk(up->workdir.c_str(), "", UploadVisit, up, DIRWALK_PARENT_FIRST);
   ClearAbortable(up->device);
   NetClient_Disconnect(up->request);
   if (up->upload_error != 0) KV_LOG(KAVREL_LOG_LOWER, "Upgrade failed error: %X\n", up->upload_error);
@@ -438,20 +431,19 @@ void Restore(Upgrade *up) {
 
 // ---- The end ------------------------------------------------------------------------------
 
-// Removes the working directory, contents before their directory, reporting each path.
-// Links are removed as links, never followed.
-void RemoveHostTree(KavrelDevice *device, const fs::path &dir) {
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path entry = it->path();
-    std::error_code kind_ec;
-    if (fs::symlink_status(entry, kind_ec).type() == fs::file_type::directory) {
-      RemoveHostTree(device, entry);
-    } else if (fs::remove(entry, kind_ec)) {
-      ReportName(device, KAVREL_UPGRADE_HOST_REMOVED, entry.string());
-    }
-  }
-  if (fs::remove(dir, ec)) ReportName(device, KAVREL_UPGRADE_HOST_REMOVED, dir.string());
+// Removes the working directory, contents before their directory, reporting each path. The
+// walk sees a link as a file, so a link is removed itself and never followed.
+int RemoveVisit(void *context, const char *root, const char *relative, int is_file) {
+  KavrelDevice *device = static_cast<KavrelDevice *>(context);
+  std::string path = LocalPath(root, relative);
+  int rc = is_file ? OsRemoveFile(path) : OsRemoveTree(path);
+  if (rc == 0) ReportName(device, KAVREL_UPGRADE_HOST_REMOVED, path);
+  return 1;
+}
+
+void RemoveHostTree(KavrelDevice *device, const std::string &dir) {
+  DirWalk(dir.c_str(), "", RemoveVisit, device, DIRWALK_CHILDREN_FIRST);
+  if (OsRemoveTree(dir) == 0) ReportName(device, KAVREL_UPGRADE_HOST_REMOVED, dir);
 }
 
 uint32_t Upgrade_End(Upgrade *up, uint32_t result) {
@@ -507,7 +499,7 @@ uint32_t Upgrade_Start(DeviceHandle device, const UpgradeRequest *request, Upgra
   uint32_t tool = FirmTools_GetVersion(up->firmware.c_str(), &header);
   if (tool != 0 && !device->flash_all) {
     KV_LOG(KAVREL_LOG_LOWER, "FirmTools_GetVersion error: %X\n", tool);
-    return Upgrade_End(up, Upgrade_MapToolCode(tool));
+    return Upgrade_End(up, FirmTools_TranslateCode(tool));
   }
   up->type = tool != 0 ? 0 : header.package_type;
   up->whole_file = tool != 0 || (up->type != 0 && up->type != 2);
@@ -527,26 +519,6 @@ uint32_t Upgrade_Run(Upgrade *up) {
 }  // namespace
 
 void Upgrade_SetPauseForTests(uint32_t ms) { g_pause_ms.store(ms ? ms : kShippedPauseMs); }
-
-uint32_t Upgrade_MapToolCode(uint32_t code) {
-  switch (code) {
-    case 0x80000001u:
-    case 0x80000002u:
-      return KAVREL_E_INVALIDARG;
-    case 0x80000003u:
-      return KAVREL_E_PKG_FORMAT;
-    case 0x80000004u:
-      return KAVREL_E_PKG_WRITE;
-    case 0x80000005u:
-      return KAVREL_E_PKG_SHORT;
-    case 0x80000006u:
-      return KAVREL_E_PKG_MKDIR;
-    case 0x80000007u:
-      return KAVREL_E_PKG_OTHER;
-    default:
-      return KAVREL_E_PLATFORM;
-  }
-}
 
 extern "C" {
 

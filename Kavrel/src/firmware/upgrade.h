@@ -14,6 +14,3 @@ void Upgrade_SetPauseForTests(uint32_t ms);
 // each removal. 0, or the code of the first failure (the clean-up ends there).
 uint32_t Upgrade_CleanDeviceDirectory(KavrelDevice *device, NetClientRequestHandle request,
                                       const char *path);
-
-// The result code of the upgrade for a code of the firmware file tools.
-uint32_t Upgrade_MapToolCode(uint32_t code);
