@@ -100,7 +100,7 @@ def _link(device, state):
     if not iface:
         return
     result = subprocess.run(["ip", "link", "set", iface, state], capture_output=True, text=True)
-    device.log.add(device.name, "control", "LINK", iface, state, str(result.returncode))
+    device.log.add(device.name, "control", "LINK", iface, state, status=result.returncode)
 
 
 def restart_after_upgrade(device, reason):
