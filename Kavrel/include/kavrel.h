@@ -206,6 +206,41 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDevicePropertyHttp(DeviceHandle dev
                                                                 const KavrelDeviceProperty *property);
 
 /*
+ * Kavrel_SetDeviceProperty: describes the device with a full property block (property level 0)
+ * and fetches its whole configuration into the device's local file, as
+ * Kavrel_UpdateLocalConfig does. Runs in the device's exclusive slot: asynchronous when `async`
+ * is non-zero and `property` has a callback (operation 100), else the call waits.
+ * Results: 0; the first two device checks; 0x80000003 a NULL `property`; 0x80060303 a
+ * configuration transfer of the device is running; the fetch's results (below). A failed
+ * fetch keeps the copied description and level 0.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDeviceProperty(DeviceHandle device,
+                                                            const KavrelDeviceProperty *property,
+                                                            int32_t async);
+
+/*
+ * Kavrel_GetDeviceModel: the device's software version as its configuration names it
+ * ("software version", else "firmwareversion", of section "SYSTEM") into `model`
+ * (KAVREL_MODEL_MAX bytes, truncated, NUL-terminated). Level 0 only.
+ * Results: 0; the device checks; 0x80000003 a NULL `model`; 0x80060308 no local file;
+ * 0x8006030A neither key in the file.
+ */
+#define KAVREL_MODEL_MAX 256
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetDeviceModel(DeviceHandle device, char *model);
+
+/*
+ * Kavrel_OpenDevice: checks that `model` is byte for byte the version Kavrel_GetDeviceModel
+ * reads, then binds the model's parameters by that name (from the model library, else learned
+ * from the device's system information and kept in the catalogue file "Data.xml"). Matching or
+ * not, sets the options KAVREL_OPTION_RESET_AFTER_UPGRADE to 1 and KAVREL_OPTION_RETURN_WAIT
+ * to 60. Level 0 only.
+ * Results: 0; the device checks; 0x80000003 a NULL `model`; Kavrel_GetDeviceModel's failures;
+ * 0x80060307 another model (also a model that cannot be resolved); a fetch or model library
+ * code of the learning.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_OpenDevice(DeviceHandle device, const char *model);
+
+/*
  * Kavrel_AbortNetworkOper: withdraws every operation in flight on the device. A synchronous
  * caller returns 0x80070043; an asynchronous operation is reported once with status 206.
  * Results: 0 (also on an idle device, which logs nothing); 0x80000001; 0x80000003.
@@ -502,6 +537,37 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetSysInfoByID(DeviceHandle device, ch
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetSysInfoByID(DeviceHandle device, const char *value,
                                                          uint32_t id, int32_t index);
+
+/* ---- Configuration transfer ---------------------------------------------------------- */
+
+/*
+ * Kavrel_UpdateLocalConfig: fetches the device's whole configuration into its local file
+ * (LF line ends), trying in order the CGI download "/cgi-bin/admin/configfile.cgi", the text
+ * area of "/setup/parafile.html" and FTP ("config.ini" on the cached FTP port, 21 when none;
+ * without a cached port a failed login reads the port from "/setup/network.html" or
+ * "/setup/mailftp.html" and logs in there). A page the device answers with 404 or with nothing
+ * moves on to the next source. The FTP port that the loaded file names becomes the cached
+ * port. The local file is replaced whole or not at all: a failed or cut fetch leaves the
+ * previous file. Level 0 only; the exclusive slot (operation 101 when asynchronous).
+ * Results: 0; the device checks; 0x80060303 a transfer is running; 0x80060301 FTP login
+ * refused; 0x80060302 FTP time-out; 0x80060307 no FTP port could be found; 0x80060308 the
+ * local file could not be written; 0x80060317 a configuration larger than the fetch keeps
+ * (20,478 bytes); 0x80070043 aborted; another page or transfer failure's code.
+ * Asynchronous statuses: 0; 200 failed; 201 refused credentials; 202 reading a page failed;
+ * 203 the download could not start; 205 the download failed or was cut; 206 aborted.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UpdateLocalConfig(DeviceHandle device, int32_t async);
+
+/*
+ * Kavrel_UpdateRemoteConfig: converts the local file to CR LF line ends and stores it on the
+ * device as "config.ini" over FTP on the cached FTP port (21 when none). A failure keeps the
+ * local file. Level 0 only; the exclusive slot (operation 102 when asynchronous).
+ * Results: 0; the device checks; 0x80060303; 0x80060308 no local file; 0x80060301;
+ * 0x80060302; 0x80070043 aborted; the transfer's code (0x800700D5 a refused STOR).
+ * Asynchronous statuses: 0; 200 failed (a refused STOR included); 201 refused credentials;
+ * 204 the upload could not start; 206 aborted.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UpdateRemoteConfig(DeviceHandle device, int32_t async);
 
 /*
  * The result of parsing a device's system information text (the answer of

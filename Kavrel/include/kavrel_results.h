@@ -48,6 +48,7 @@
   XX(KAVREL_E_ABORTED, 0x80060314u, "aborted by the host")                                     \
   XX(KAVREL_E_EMPTY, 0x80060315u, "configuration section or entry empty or unknown")           \
   XX(KAVREL_E_HTML_VALUE, 0x80060316u, "value not found in the device's page, or too long")    \
+  XX(KAVREL_E_CONFIG_CUT, 0x80060317u, "the device's configuration filled the fetch's buffer")  \
   /* network client */                                                                         \
   XX(KAVREL_NC_ABORTED, 0x000000F0u, "network client operation aborted")                       \
   XX(KAVREL_NC_E_AUTH, 0x80040201u, "authentication failed or credentials missing")            \

@@ -274,6 +274,8 @@ class DevsimTest(unittest.TestCase):
 
     def test_other_paths_answer_200_and_requests_are_logged(self):
         d = self.dev["basic"]
+        self.assertEqual(basic_get(d, "/setup/nothing.html")[0], 404)
+        d = self.dev["basic"]
         since = len(self.sim.log())
         body = b"alpha=1&beta=two"
         token = "cm9vdDpwYXNz"  # root:pass
@@ -307,7 +309,7 @@ class DevsimTest(unittest.TestCase):
         self.assertEqual((status, body, headers["content-length"]), (200, full[:10], "10"))
         self.sim.control("DELETE", "/devices/basic/faults")
         self.sim.control("POST", "/devices/basic/faults", {"path": "*", "oversize": 5000})
-        status, _, body = basic_get(d, "/any/path")
+        status, _, body = basic_get(d, "/any/path.cgi")
         self.assertEqual((status, len(body)), (200, 5000))
         status, _, body = basic_get(d, path)
         self.assertEqual((len(body), body[:len(full)]), (5000, full))
@@ -328,9 +330,9 @@ class DevsimTest(unittest.TestCase):
 
     def test_fault_delay_and_no_answer(self):
         d = self.dev["basic"]
-        self.sim.control("POST", "/devices/basic/faults", {"path": "/slow", "delay_ms": 400})
+        self.sim.control("POST", "/devices/basic/faults", {"path": "/slow.cgi", "delay_ms": 400})
         start = time.monotonic()
-        self.assertEqual(basic_get(d, "/slow")[0], 200)
+        self.assertEqual(basic_get(d, "/slow.cgi")[0], 200)
         self.assertGreaterEqual(time.monotonic() - start, 0.4)
         self.sim.control("POST", "/devices/basic/faults", {"path": "/mute", "no_answer": True})
         data, closed = raw_http(d["http"], b"GET /mute HTTP/1.0\r\n\r\n", timeout=1.0)
@@ -380,6 +382,88 @@ class DevsimTest(unittest.TestCase):
         commands = [e["method"] for e in self.sim.log(device="md5") if e["proto"] == "ftp"]
         self.assertIn("RETR", commands)
         self.assertNotIn("wrong", json.dumps(self.sim.log(device="md5")))
+
+
+class ConfigurationTest(unittest.TestCase):
+    """Each way of serving the configuration, and the FTP faults."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Simulator("name=cgi,model=KM4130", "name=area,model=KM3111",
+                            "name=net,model=KM2101", "name=mail,model=QB3101")
+        cls.dev = cls.sim.devices
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sim.stop()
+
+    def setUp(self):
+        for name in self.dev:
+            self.sim.control("DELETE", f"/devices/{name}/faults")
+
+    def test_each_model_serves_its_own_page_and_404_for_the_others(self):
+        pages = ["/cgi-bin/admin/configfile.cgi", "/setup/parafile.html", "/setup/network.html",
+                 "/setup/mailftp.html"]
+        for name, served in (("cgi", 0), ("area", 1), ("net", 2), ("mail", 3)):
+            d = self.dev[name]
+            with open(d["config"], "rb") as f:
+                config = f.read()
+            for i, page in enumerate(pages):
+                with self.subTest(name=name, page=page):
+                    status, _, body = basic_get(d, page)
+                    self.assertEqual(status, 200 if i == served else 404)
+                    if i != served:
+                        continue
+                    if i == 0:
+                        self.assertEqual(body, config)
+                    elif i == 1:
+                        self.assertIn(b"readonly>" + config + b"</textarea>", body)
+                    else:
+                        self.assertIn(b'name="ftpport" value="%d"' % d["ftp"], body)
+
+    def test_stor_replaces_the_configuration(self):
+        d = self.dev["cgi"]
+        text = b"[system]\r\n<hostname>\r\nstored\r\n"
+        with ftplib.FTP() as ftp:
+            ftp.connect("127.0.0.1", d["ftp"], timeout=BOUND)
+            ftp.login(d["user"], d["password"])
+            ftp.storbinary("STOR config.ini", __import__("io").BytesIO(text))
+        self.assertEqual(basic_get(d, "/cgi-bin/admin/configfile.cgi")[2], text)
+
+    def _ftp(self, d):
+        ftp = ftplib.FTP()
+        ftp.connect("127.0.0.1", d["ftp"], timeout=2)
+        return ftp
+
+    def test_ftp_faults(self):
+        d = self.dev["area"]
+        ctl = f"/devices/area/faults"
+        self.assertEqual(self.sim.control("POST", ctl, {"ftp": "refuse_login", "times": 1})[0], 200)
+        with self._ftp(d) as ftp, self.assertRaises(ftplib.error_perm):
+            ftp.login(d["user"], d["password"])
+        with self._ftp(d) as ftp:  # used up
+            ftp.login(d["user"], d["password"])
+            self.sim.control("POST", ctl, {"ftp": "close_data", "close_after": 4})
+            chunks = []
+            with self.assertRaises(ftplib.error_temp):  # 426
+                ftp.retrbinary("RETR config.ini", chunks.append)
+            self.assertLessEqual(len(b"".join(chunks)), 4)
+            self.sim.control("DELETE", ctl)
+            self.sim.control("POST", ctl, {"ftp": "refuse_stor"})
+            with self.assertRaises(ftplib.error_perm):
+                ftp.storbinary("STOR config.ini", __import__("io").BytesIO(b"x"))
+        with open(d["config"], "rb") as f:
+            self.assertIn(b"KM3111", f.read())
+        self.sim.control("POST", ctl, {"ftp": "no_answer", "command": "RETR", "times": 1})
+        with self._ftp(d) as ftp, self.assertRaises(socket.timeout):
+            ftp.login(d["user"], d["password"])
+            ftp.retrbinary("RETR config.ini", lambda chunk: None)
+        self.sim.control("POST", ctl, {"ftp": "no_answer"})
+        with self._ftp(d) as ftp, self.assertRaises(socket.timeout):
+            ftp.login(d["user"], d["password"])
+        for bad in ({"ftp": "dance"}, {"ftp": "no_answer", "status": 500},
+                    {"ftp": "no_answer", "path": "/x"}):
+            self.assertEqual(self.sim.control("POST", ctl, bad)[0], 400, bad)
 
 
 class LifecycleTest(unittest.TestCase):

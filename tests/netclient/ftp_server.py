@@ -1,6 +1,6 @@
 """A real FTP server for the network client's tests and benchmark.
 
-Serves one user with full rights on a root directory, on 127.0.0.1 and a free port, which
+Serves one user with full rights, and anonymous logins, on a root directory, on 127.0.0.1 and a free port, which
 it writes to --port-file once it listens. Runs until it is terminated.
 """
 import argparse
@@ -21,6 +21,8 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    # Anonymous logins may read and upload, for the clients that log in without a name.
+    authorizer.add_anonymous(args.root, perm="elrw")
     handler = FTPHandler
     handler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", 0), handler)

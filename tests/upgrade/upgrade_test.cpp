@@ -366,10 +366,7 @@ TEST_F(CleanupTest, FilesFirstThenEachDirectoryBeforeItsParent) {
 
 TEST_F(CleanupTest, ARefusedDeleteEndsItWithItsCode) {
   ASSERT_TRUE(StartSim({{"KM3111", "dev"}}));
-  ASSERT_EQ(sim_.Control("POST", "/devices/dev/firmware/ftp-faults",
-                         R"({"cmd": "DELE", "name": "logo.gif"})")
-                .status,
-            200);
+  ASSERT_TRUE(sim_.AddFault("dev", R"({"ftp": "refuse", "command": "DELE", "name": "logo.gif"})"));
   DeviceHandle device = Bind("dev");
   Connect(device);
   EXPECT_EQ(Upgrade_CleanDeviceDirectory(device, request_, "/www"), NETCLIENT_E_DELETE);

@@ -4,6 +4,7 @@
 // its callback context as soon as Kavrel_DeleteDevice returns.
 #include <string.h>
 
+#include "config/config_transfer.h"
 #include "core/operation.h"
 #include "platform/log.h"
 
@@ -15,6 +16,7 @@ void Finish(OperationSlot *slot, uint32_t status, uintptr_t value) {
   OsLockEnter(device->lock);
   if (slot->http) COMMON_TI_Release(&slot->http);
   if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+  if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
   OsLockLeave(device->lock);
   uint32_t code = Operation_Code(slot->kind);
   KavrelCallback callback = device->callback;
@@ -117,6 +119,11 @@ void Completion_HandleNode(KavrelContext *, EventNode *node) {
     case KIND_HTTP:
       if (Classify(slot, status)) Finish(slot, HOST_OK, 0);
       break;
+    case KIND_CONFIG_FETCH:
+    case KIND_CONFIG_LOCAL:
+    case KIND_CONFIG_REMOTE:
+      ConfigTransfer_HandleNode(slot, status);
+      break;
     case KIND_DI:
     case KIND_UART_READ:
     case KIND_UART_READ_WRITE:
@@ -128,4 +135,8 @@ void Completion_HandleNode(KavrelContext *, EventNode *node) {
   }
   KV_LOG(KAVREL_LOG_FLOW, "Handling Callback for %p/%p, InternetStatus = %d FINISH\n",
          static_cast<void *>(device), transport, static_cast<int>(status));
+}
+
+void Completion_Finish(OperationSlot *slot, uint32_t status, uintptr_t value) {
+  Finish(slot, status, value);
 }

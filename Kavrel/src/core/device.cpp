@@ -68,6 +68,7 @@ static void Device_ReleaseTransports(KavrelDevice *device) {
     if (device->lock) OsLockEnter(device->lock);
     if (slot->http) COMMON_TI_Release(&slot->http);
     if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+    if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
     NetClientRequestHandle request = slot->net_request;
     slot->net_request = nullptr;
     if (device->lock) OsLockLeave(device->lock);
@@ -171,7 +172,7 @@ static KavrelDevice *Device_TakeFree(KavrelContext *context) {
 }
 
 // The catalogue's view of the record: where the model lookup reads and writes.
-static int32_t Device_ResolveModel(KavrelDevice *device, int mode) {
+int32_t Device_ResolveModel(KavrelDevice *device, int mode) {
   CatalogDevice view{};
   view.param = &device->param;
   view.model_name = device->device_model;
@@ -186,7 +187,7 @@ static int32_t Device_ResolveModel(KavrelDevice *device, int mode) {
   return ModelCatalog_ResolveDevice(&view, mode);
 }
 
-static void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property) {
+void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property) {
   Device_CopyString(device->address, sizeof(device->address), property->address);
   Device_CopyString(device->user, sizeof(device->user), property->user);
   Device_CopyString(device->password, sizeof(device->password), property->password);

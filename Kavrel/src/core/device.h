@@ -41,6 +41,7 @@ struct OperationSlot {
   TessumToken token;
   TessumHandle http;      // the HTTP connection; NULL when none
   TessumHandle ftp_data;  // the FTP data connection; NULL when none
+  TessumHandle ftp_control;  // the socket FTP control connection; NULL when none
   OsEvent done;           // synchronous completion
   uint32_t async;
   uint32_t read_body;
@@ -121,6 +122,13 @@ void Device_CopyString(char *dst, size_t size, const char *src);
 // `config_path` to "config.ini" inside it. Every user of the directory or the configuration
 // path calls this first. 0, or 0x80060308 (KAVREL_E_FILE) when it cannot be made.
 uint32_t Device_EnsureDirectory(KavrelDevice *device);
+
+// Copies a host's property block into the record (strings truncated, defaults applied).
+void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *property);
+
+// Binds the record's model parameters through the catalogue: mode 0 by server type, mode 1
+// by the model name in `device_model`. 0 or the catalogue's code.
+int32_t Device_ResolveModel(KavrelDevice *device, int mode);
 
 // Once per record, by Kavrel_InitialEx, on zero-filled memory. 0, or a result code.
 uint32_t Device_Init(KavrelDevice *device, KavrelContext *context);

@@ -27,6 +27,7 @@ void ClearSlot(OperationSlot *slot) {
   memset(&slot->token, 0, sizeof(slot->token));
   slot->http = nullptr;
   slot->ftp_data = nullptr;
+  slot->ftp_control = nullptr;
   slot->async = 0;
   slot->read_body = 0;
   slot->final_status.store(0);
@@ -48,6 +49,7 @@ OperationSlot *TakeSlot(OperationSlot *slot, char *buffer, uint32_t capacity) {
 void ReleaseHandlesLocked(OperationSlot *slot) {
   if (slot->http) COMMON_TI_Release(&slot->http);
   if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+  if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
 }
 
 // Stores a completion: on the worker's queue for an asynchronous slot, else wakes the
@@ -253,8 +255,9 @@ uint32_t HttpCommandToServer(KavrelDevice *device, const char *path, int async, 
   if (status == 0 && read_body) status = ReadBodySync(device, slot);
   OsEventClose(&slot->done);
   slot->reply_buffer[slot->reply_count] = '\0';
+  // Only the HTTP connection: an FTP control connection of the same operation stays open.
   OsLockEnter(device->lock);
-  ReleaseHandlesLocked(slot);
+  if (slot->http) COMMON_TI_Release(&slot->http);
   OsLockLeave(device->lock);
   return status == KAVREL_T_CLOSED ? KAVREL_OK : status;
 }

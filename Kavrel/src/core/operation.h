@@ -76,6 +76,11 @@ bool Operation_RequestIsSafe(const char *text, size_t limit);
 // The worker's handling of one queued completion.
 void Completion_HandleNode(KavrelContext *context, EventNode *node);
 
+// Ends an asynchronous operation on the worker: releases the slot's transport handles, calls
+// the host once with the kind's operation code, `status` and `value`, then gives the slot
+// back.
+void Completion_Finish(OperationSlot *slot, uint32_t status, uintptr_t value);
+
 // Parses the input reply into four levels (300 high, 301 low). 0, or 0x80060307 for an input
 // count the parser does not know (then all four are 301).
 uint32_t ParseDIReply(const KavrelDevice *device, const char *reply, uint32_t levels[4]);

@@ -9,9 +9,7 @@
   POST   /devices/NAME/faults             add a fault (see faults.py for its keys)
   DELETE /devices/NAME/faults             clear all faults
   POST   /devices/NAME/restart            {"seconds": S} HTTP and FTP away for S seconds
-  GET    /devices/NAME/firmware           restarts after upgrades, model name, FTP faults
-  POST   /devices/NAME/firmware/ftp-faults   add an FTP fault (pages/firmware.py)
-  DELETE /devices/NAME/firmware/ftp-faults   clear them
+  GET    /devices/NAME/firmware           restarts after upgrades and the model name
   GET    /devices/NAME/uart/N             {"written": text, "pending": text} of port N
   POST   /devices/NAME/uart/N             {"receive": text, "echo": bool, "clear": bool}
   GET    /devices/NAME/sysinfo            the system information text (text/plain)

@@ -11,21 +11,45 @@ A fault is a dict with these keys (all optional but at least one kind):
   close_after  send the headers (declaring the full length) and this many body bytes, then
              close the connection
   times      apply to this many requests, then remove itself (default: until cleared)
+
+FTP faults act on the device's FTP side only (and HTTP faults on its HTTP side only); their
+path stays "*":
+  ftp        "refuse_login"  answer the password (or a USER that needs none) with 530
+             "no_answer"     read commands after the greeting and never answer them
+             "close_data"    send `close_after` bytes (default 0) of a RETR, then close the
+                             data connection and answer 426
+             "refuse_stor"   answer STOR with 550 and store nothing
+             "refuse"        answer `command` (required) with 550 and do nothing; with
+                             `name`, only when the argument's last path element is that name
+             `command` (optional, such as "RETR") limits the fault to that command;
+             `times` counts the FTP commands the fault acted on.
 """
 
 import threading
 
 KINDS = ("delay_ms", "no_answer", "status", "truncate", "oversize", "close_after")
+FTP_FAULTS = ("refuse_login", "no_answer", "close_data", "refuse_stor", "refuse")
 
 
 def validate(fault):
     if not isinstance(fault, dict):
         raise ValueError("a fault is a JSON object")
-    unknown = set(fault) - set(KINDS) - {"path", "times"}
+    unknown = set(fault) - set(KINDS) - {"path", "times", "ftp", "command", "name"}
     if unknown:
         raise ValueError("unknown fault keys: " + ", ".join(sorted(unknown)))
-    if not any(k in fault for k in KINDS):
-        raise ValueError("a fault needs one of: " + ", ".join(KINDS))
+    if "command" in fault and "ftp" not in fault:
+        raise ValueError("command belongs to an FTP fault")
+    if "ftp" in fault:
+        if fault["ftp"] not in FTP_FAULTS:
+            raise ValueError("ftp is one of: " + ", ".join(FTP_FAULTS))
+        if (set(fault) - {"ftp", "close_after", "times", "path", "command", "name"}
+                or fault.get("path", "*") != "*"):
+            raise ValueError("an FTP fault takes only command, name, close_after and times")
+        if fault["ftp"] == "refuse" and not fault.get("command"):
+            raise ValueError("a refuse fault names its command")
+        fault = dict(fault, close_after=fault.get("close_after", 0))
+    if not any(k in fault for k in KINDS + ("ftp",)):
+        raise ValueError("a fault needs one of: " + ", ".join(KINDS + ("ftp",)))
     for key in ("delay_ms", "status", "truncate", "oversize", "close_after", "times"):
         if key in fault and (not isinstance(fault[key], int) or fault[key] < 0):
             raise ValueError(f"{key} must be a non-negative integer")
@@ -57,15 +81,28 @@ class FaultTable:
             return [dict(f) for f in self._faults]
 
     def take(self, path):
-        """The fault for a request to `path` (an exact path wins over "*"), counting it used."""
+        """The HTTP fault for a request to `path` (an exact path wins over "*"), counting it
+        used."""
         with self._lock:
-            chosen = next((f for f in self._faults if f["path"] == path), None)
+            http = [f for f in self._faults if "ftp" not in f]
+            chosen = next((f for f in http if f["path"] == path), None)
             if chosen is None:
-                chosen = next((f for f in self._faults if f["path"] == "*"), None)
-            if chosen is None:
-                return None
-            if "times" in chosen:
-                chosen["times"] -= 1
-                if chosen["times"] <= 0:
-                    self._faults.remove(chosen)
-            return dict(chosen)
+                chosen = next((f for f in http if f["path"] == "*"), None)
+            return self._use(chosen)
+
+    def take_ftp(self, kind, command, name=None):
+        """The FTP fault of `kind` for `command` (and the argument's `name`) when one is in
+        force, counting it used."""
+        with self._lock:
+            return self._use(next((f for f in self._faults if f.get("ftp") == kind and
+                                   f.get("command", command) == command and
+                                   f.get("name", name) == name), None))
+
+    def _use(self, chosen):
+        if chosen is None:
+            return None
+        if "times" in chosen:
+            chosen["times"] -= 1
+            if chosen["times"] <= 0:
+                self._faults.remove(chosen)
+        return dict(chosen)

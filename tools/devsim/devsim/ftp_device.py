@@ -1,4 +1,5 @@
-"""A device's FTP side: pyftpdlib serving the device's root folder with its credentials."""
+"""A device's FTP side: pyftpdlib serving the device's root folder with its credentials, and
+the FTP faults of the device's fault table (faults.py)."""
 
 import logging
 import os
@@ -14,6 +15,20 @@ from .pages import firmware
 logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
 
+class _CutProducer:
+    """Hands out the first bytes of a file, then fails: the data connection closes early and
+    the server answers 426, as when a device's transfer breaks off."""
+
+    def __init__(self, data):
+        self._data = data
+
+    def more(self):
+        if self._data is None:
+            raise OSError("data connection closed early (fault)")
+        data, self._data = self._data, None
+        return data
+
+
 def _handler_for(device):
     authorizer = DummyAuthorizer()
     authorizer.add_user(device.user, device.password, device.ftp_root, perm="elradfmwMT")
@@ -27,12 +42,37 @@ def _handler_for(device):
 
         def pre_process_command(self, line, cmd, arg):
             shown = "****" if cmd == "PASS" else (arg or "")
-            device.log.add(device.name, "ftp", cmd, shown)
-            refusal = firmware.ftp_fault(device, cmd, arg) if self.authenticated else None
-            if refusal:
-                self.respond(refusal)
+            fault = device.faults.take_ftp("no_answer", cmd)
+            device.log.add(device.name, "ftp", cmd, shown, fault="no_answer" if fault else None)
+            if fault:
+                return
+            if cmd == "PASS" and device.faults.take_ftp("refuse_login", cmd):
+                self.respond("530 Authentication failed.")
+                return
+            name = (arg or "").rstrip("/").split("/")[-1]
+            if self.authenticated and device.faults.take_ftp("refuse", cmd, name):
+                self.respond("550 Permission denied.")
                 return
             super().pre_process_command(line, cmd, arg)
+
+        def ftp_RETR(self, file):
+            fault = device.faults.take_ftp("close_data", "RETR")
+            if not fault:
+                return super().ftp_RETR(file)
+            try:
+                with open(file, "rb") as f:
+                    data = f.read(fault["close_after"])
+            except OSError as err:
+                self.respond(f"550 {err.strerror}.")
+                return None
+            self.push_dtp_data(_CutProducer(data), isproducer=True, cmd="RETR")
+            return file
+
+        def ftp_STOR(self, file, mode="w"):
+            if device.faults.take_ftp("refuse_stor", "STOR"):
+                self.respond("550 Permission denied.")
+                return None
+            return super().ftp_STOR(file, mode)
 
         def on_file_received(self, file):
             self.stored_names.append(os.path.basename(file))

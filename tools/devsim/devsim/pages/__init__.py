@@ -12,8 +12,10 @@ model answers at its own path:
     @registry.model_path("GetDiUrl")
     def get_di(req): ...
 
-A request to any other path is answered 200 with an empty body, so that generic operations
-work. A page module registers itself on import; add it to PAGE_MODULES below.
+A request to "/" or to any other path ending in ".cgi" is answered 200 with an empty body, so that the
+generic operations can send commands the simulator has no page for; any other unknown path
+answers 404, so that a client probing a page the device does not serve learns that it is not
+there. A page module registers itself on import; add it to PAGE_MODULES below.
 """
 
 import importlib
@@ -74,12 +76,14 @@ class Registry:
 
 
 def default_page(req):
-    return Reply(b"")
+    if req.path.endswith(".cgi") or req.path == "/":
+        return Reply(b"")
+    return Reply(b"Not Found\r\n", status=404)
 
 
 registry = Registry()
 
-PAGE_MODULES = ("sysinfo", "dio", "uart", "setparam")
+PAGE_MODULES = ("sysinfo", "dio", "uart", "config", "setparam")
 
 
 def load_pages():

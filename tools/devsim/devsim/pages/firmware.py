@@ -21,10 +21,11 @@ Device description keys (see main.py):
                     (defaults 0, 255.255.255.0, empty, empty); "subnet=" makes it empty
   iface=NAME        the network interface the restart takes down and brings up again
 
-FTP faults (control port, POST /devices/NAME/firmware/ftp-faults): {"cmd": "DELE", "name":
-"app.bin", "reply": "550 Permission denied.", "times": 1}; "name" matches the argument's last
-path element ("*" or absent: any), "cmd" is an FTP command; the command is answered with the
-reply and not carried out.
+A refused delete is an FTP fault of the device's fault table (faults.py):
+{"ftp": "refuse", "command": "DELE", "name": "logo.gif"}.
+
+Control port: GET /devices/NAME/firmware tells the restarts the device made after upgrades
+(why: "System_reset" or "ftp-session") and the model name it reports.
 """
 
 import os
@@ -63,7 +64,6 @@ class FirmwareState:
         self.ipaddress = desc.get("ipaddress", "")
         self.iface = desc.get("iface")
         self.lock = threading.Lock()
-        self.ftp_faults = []
         self.resets = []         # why each restart happened: "System_reset" or "ftp-session"
         self.pending = None      # a session-end restart waiting for its grace period
 
@@ -147,45 +147,12 @@ def ftp_session_ended(device, stored):
         _schedule_session_restart(device)
 
 
-# ---- FTP faults -----------------------------------------------------------------------
-
-def ftp_fault(device, cmd, arg):
-    """The reply of an FTP fault in force for this command and argument, or None."""
-    fw = device.firmware
-    name = (arg or "").rstrip("/").split("/")[-1]
-    with fw.lock:
-        for fault in fw.ftp_faults:
-            if fault["cmd"] != cmd or fault.get("name", "*") not in ("*", name):
-                continue
-            if "times" in fault:
-                fault["times"] -= 1
-                if fault["times"] <= 0:
-                    fw.ftp_faults.remove(fault)
-            return fault.get("reply", "550 Permission denied.")
-    return None
-
-
 def control(device, method, rest, body):
     """The control routes below /devices/NAME/firmware."""
     fw = device.firmware
-    if rest == ["ftp-faults"] and method == "POST":
-        if not isinstance(body.get("cmd"), str) or not body["cmd"].isalpha():
-            raise ValueError("cmd: an FTP command such as DELE")
-        fault = {"cmd": body["cmd"].upper(), "name": str(body.get("name", "*")),
-                 "reply": str(body.get("reply", "550 Permission denied."))}
-        if "times" in body:
-            fault["times"] = int(body["times"])
-        with fw.lock:
-            fw.ftp_faults.append(fault)
-        return {"added": fault}
-    if rest == ["ftp-faults"] and method == "DELETE":
-        with fw.lock:
-            fw.ftp_faults.clear()
-        return {"ftp-faults": []}
     if not rest and method == "GET":
         with fw.lock:
-            return {"resets": list(fw.resets), "model_name": device.model_name,
-                    "ftp-faults": [dict(f) for f in fw.ftp_faults]}
+            return {"resets": list(fw.resets), "model_name": device.model_name}
     raise KeyError("unknown firmware control path")
 
 
