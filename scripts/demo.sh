@@ -59,6 +59,13 @@ echo "port 1 of the video server received: $(devsim_ctl GET /devices/videoserver
 devsim_ctl POST /devices/videoserver/uart/2 '{"receive": "OK 42"}' >/dev/null
 kv videoserver uart read 2 --size 64
 
+step "the camera with its whole configuration: open it, change a value, read it back"
+kv camera open
+kv camera config set SYSTEM "host name" lobby-camera
+echo "the camera's own configuration file now says:"
+grep -A1 '<host name>' "$DEVSIM_WORKDIR/camera/ftp/config.ini" | tr -d '\r'
+kv camera config get SYSTEM "host name"
+
 step "one command asynchronously (the result arrives through the library's callback)"
 kv encoder --async do high low
 

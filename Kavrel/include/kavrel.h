@@ -570,6 +570,18 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UpdateLocalConfig(DeviceHandle device,
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UpdateRemoteConfig(DeviceHandle device, int32_t async);
 
 /*
+ * Kavrel_ReadLocalConfig: copies the device's local configuration file (as the last transfer
+ * or value change left it) into `buffer` and NUL-terminates it, so that a host can show or
+ * keep the whole configuration. `*size` is the buffer's size on entry; on return the file's
+ * length in bytes (without the NUL), also when the buffer is too short (nothing is copied
+ * then). A size of 0 asks for the length; `buffer` may then be NULL. Level 0 only.
+ * Results: 0; the device checks; 0x80000003 a NULL `size`, a NULL `buffer` with a size, or a
+ * buffer too short; 0x80060308 no local file.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_ReadLocalConfig(DeviceHandle device, char *buffer,
+                                                          uint32_t *size);
+
+/*
  * The result of parsing a device's system information text (the answer of
  * "/cgi-bin/sysinfo.cgi"): 11208 bytes. The named members are those the library reads; the
  * reserved bytes belong to the model-resource library and are only carried.

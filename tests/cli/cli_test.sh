@@ -59,6 +59,20 @@ check "verbose" 0 'outputs set' -- -v "${io[@]}" do high
 KAVREL_HOST=127.0.0.1 KAVREL_HTTP_PORT=$DEVSIM_io_HTTP KAVREL_USER=root KAVREL_PASSWORD=pass KAVREL_TYPE=KM2401 \
   check "environment" 0 'input 1: high' -- di
 
+# The device with its configuration (KM2401: a text-area page, FTP for the way back).
+conf=(--host 127.0.0.1 --http-port "$DEVSIM_io_HTTP" --user root --password pass)
+check "open" 0 '^KM2401-V1\.0\.2$' -- "${conf[@]}" open
+check "open json" 0 '^\{"ok":true,"model":"KM2401-V1\.0\.2"\}$' -- --json "${conf[@]}" open
+check "config pull" 0 '^<software version>$' -- "${conf[@]}" config pull
+check "config pull file" 0 'written to .*pulled\.ini' -- "${conf[@]}" config pull "$DEVSIM_WORKDIR/pulled.ini"
+check "config set" 0 'sent to the device' -- "${conf[@]}" config set SYSTEM "host name" lobby
+check "config get" 0 '^lobby$' -- "${conf[@]}" config get SYSTEM "host name"
+check "config set async" 0 'operation 102, status 0' -- --async "${conf[@]}" config set SYSTEM "host name" hall
+check "config get json" 0 '"value":"hall"' -- --json "${conf[@]}" config get SYSTEM "host name"
+check "config push" 0 'configuration sent' -- "${conf[@]}" config push
+check "config get missing" 1 '0x8006030A' -- "${conf[@]}" config get SYSTEM "no such key"
+check "config without host" 1 'no device host' -- config pull
+
 # Mistakes.
 check "no host" 1 'no device host: give --host or set KAVREL_HOST' -- --type KM2401 di
 check "wrong password" 1 '0x80070082 KAVREL_T_E_UNAUTHORIZED' -- --host 127.0.0.1 --http-port "$DEVSIM_io_HTTP" --user root --password nope --type KM2401 di

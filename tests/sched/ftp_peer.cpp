@@ -178,6 +178,10 @@ void Peer::Transfer(int control, const std::string &verb, int *data_listener) {
   }
   close(data);
   if (plan_.stall == "FINAL") return Stall(control, -1);
+  if (plan_.final_reply.empty()) {
+    shutdown(control, SHUT_RDWR);  // hangs up instead of replying
+    return;
+  }
   if (!plan_.final_with_preliminary) Send(control, plan_.final_reply);
 }
 

@@ -28,7 +28,7 @@ struct PeerPlan {
   std::string data;               // sent by RETR and LIST
   size_t data_cut = std::string::npos;  // close the data connection after this many bytes
   std::string preliminary = "150 opening data connection\r\n";
-  std::string final_reply = "226 transfer complete\r\n";
+  std::string final_reply = "226 transfer complete\r\n";  // empty: hangs up instead
   bool final_with_preliminary = false;  // both replies in one packet, before the data
   // Falls silent (answers nothing more, holds its connections) on this verb; "GREETING"
   // before the greeting, "DATA" after half the data, "FINAL" before the final reply.

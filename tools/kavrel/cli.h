@@ -55,10 +55,13 @@ class Session {
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
 
-  // Opens the library and describes the device (by --type, or for HTTP only; with
-  // `configured`, by its fetched configuration: property level 0, which the configuration
-  // functions and the upgrade need). 0 or a result code (printed already).
-  uint32_t Open(Output &out, bool configured = false);
+  // Opens the library and describes the device (by --type, or for HTTP only). 0 or a result
+  // code (printed already).
+  uint32_t Open(Output &out);
+
+  // Opens the library and describes the device fully (Kavrel_SetDeviceProperty), which fetches
+  // its whole configuration; with --async waits for that callback. 0 or a code (printed).
+  uint32_t Describe(Output &out);
 
   DeviceHandle device() const { return device_; }
   KavrelHandle handle() const { return handle_; }
@@ -70,6 +73,9 @@ class Session {
   Completion &completion() { return completion_; }
 
  private:
+  // Initialises the library, creates the device and fills `p` from the settings.
+  uint32_t Create(Output &out, KavrelDeviceProperty *p);
+
   const Settings &settings_;
   KavrelHandle handle_ = nullptr;
   DeviceHandle device_ = nullptr;
@@ -86,4 +92,7 @@ using Commands = std::vector<Command>;
 // Families of subcommands; each adds its own to `app` and `commands`. Options bound to
 // variables must outlive parsing: a family keeps them in static storage of its own file.
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+// open, config pull|push|get|set: the device described with its configuration.
+void AddConfigCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+// firmware upgrade: a new firmware for a device described with its configuration.
 void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);

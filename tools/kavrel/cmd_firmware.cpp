@@ -175,7 +175,7 @@ int RunUpgrade(const Settings &s, Output &out) {
     return 2;
   }
   Session session(s);
-  if (session.Open(out, true)) return 1;
+  if (session.Describe(out)) return 1;
   if (SetOptions(session.device(), out)) return 1;
   Progress progress;
   progress.json = s.json;

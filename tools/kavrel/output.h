@@ -109,7 +109,7 @@ class Output {
     }
   }
 
- private:
+  // A JSON string of `text`.
   static std::string Quote(const std::string &text) {
     std::string q = "\"";
     for (unsigned char c : text) {
@@ -126,6 +126,8 @@ class Output {
     }
     return q + "\"";
   }
+  bool json() const { return json_; }
 
+ private:
   bool json_ = false;
 };

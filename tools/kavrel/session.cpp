@@ -77,28 +77,45 @@ Session::~Session() {
   if (handle_) Kavrel_Release(&handle_);
 }
 
-uint32_t Session::Open(Output &out, bool configured) {
+uint32_t Session::Create(Output &out, KavrelDeviceProperty *p) {
   const DeviceOptions &d = settings_.device;
   if (d.host.empty()) return out.Usage("no device host: give --host or set KAVREL_HOST");
   uint32_t rc = Kavrel_Initial(&handle_, KAVREL_VERSION_NUMBER);
   if (rc) return out.Failure("Kavrel_Initial", rc);
   rc = Kavrel_CreateDevice(handle_, &device_);
   if (rc) return out.Failure("Kavrel_CreateDevice", rc);
-  KavrelDeviceProperty p{};
-  p.address = d.host.c_str();
-  p.user = d.user.c_str();
-  p.password = d.password.c_str();
-  p.server_type = d.type.empty() ? nullptr : d.type.c_str();
-  p.http_port = d.http_port;
-  p.ftp_port = d.ftp_port;
-  p.timeout_ms = d.timeout_ms;
-  p.callback = OnComplete;
-  p.callback_context = &completion_;
-  if (configured) {
-    rc = Kavrel_SetDeviceProperty(device_, &p, 0);
-    if (rc) return out.Failure("Kavrel_SetDeviceProperty", rc);
-    return 0;
+  *p = KavrelDeviceProperty{};
+  p->address = d.host.c_str();
+  p->user = d.user.c_str();
+  p->password = d.password.c_str();
+  p->server_type = d.type.empty() ? nullptr : d.type.c_str();
+  p->http_port = d.http_port;
+  p->ftp_port = d.ftp_port;
+  p->timeout_ms = d.timeout_ms;
+  p->callback = OnComplete;
+  p->callback_context = &completion_;
+  return 0;
+}
+
+uint32_t Session::Describe(Output &out) {
+  KavrelDeviceProperty p;
+  uint32_t rc = Create(out, &p);
+  if (rc) return rc;
+  rc = Kavrel_SetDeviceProperty(device_, &p, async());
+  if (rc) return out.Failure("Kavrel_SetDeviceProperty", rc);
+  rc = Await(out, "Kavrel_SetDeviceProperty");
+  if (rc) return rc;
+  if (settings_.async && completion_.status) {
+    return out.Failure("configuration fetch", completion_.status);
   }
+  return 0;
+}
+
+uint32_t Session::Open(Output &out) {
+  const DeviceOptions &d = settings_.device;
+  KavrelDeviceProperty p;
+  uint32_t rc = Create(out, &p);
+  if (rc) return rc;
   if (d.type.empty()) {
     rc = Kavrel_SetDevicePropertyHttp(device_, &p);
     if (rc) return out.Failure("Kavrel_SetDevicePropertyHttp", rc);

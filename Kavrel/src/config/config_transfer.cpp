@@ -508,4 +508,34 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UpdateRemoteConfig(DeviceHandle device
   return BeginTransfer(device, async, KIND_CONFIG_REMOTE);
 }
 
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_ReadLocalConfig(DeviceHandle device, char *buffer,
+                                                          uint32_t *size) {
+  uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
+  if (rc != KAVREL_OK) return rc;
+  if (!size || (!buffer && *size)) {
+    KV_FAIL("Invalid Arg\n");
+    return KAVREL_E_INVALIDARG;
+  }
+  rc = Device_EnsureDirectory(device);
+  if (rc != KAVREL_OK) return rc;
+  FILE *file = fopen(device->config_path, "rb");
+  if (!file) {
+    KV_FAIL("open file error: %s\n", device->config_path);
+    return KAVREL_E_FILE;
+  }
+  std::string text;
+  char piece[4096];
+  size_t n;
+  while ((n = fread(piece, 1, sizeof(piece), file)) > 0) text.append(piece, n);
+  bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed || text.size() >= UINT32_MAX) return KAVREL_E_FILE;
+  uint32_t room = *size;
+  *size = static_cast<uint32_t>(text.size());
+  if (room <= text.size()) return KAVREL_E_INVALIDARG;
+  memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  return KAVREL_OK;
+}
+
 }  // extern "C"
