@@ -88,7 +88,9 @@ struct Progress {
   bool json = false;
   bool bar = false;  // stderr is a terminal
   const char *stage = "preparing";
-  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  bool sending = false;  // the first upload report came
+  std::chrono::steady_clock::time_point start;
+  double rate = 0;  // KiB/s of the upload, kept once it ends
   KavrelUpgradeProgress last{};
 };
 
@@ -106,9 +108,6 @@ void PrintJsonStep(const Progress &p, uint32_t step, uintptr_t data) {
 }
 
 void PrintBar(const Progress &p) {
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - p.start).count();
-  double rate = seconds > 0 ? p.last.sent / seconds / 1024.0 : 0;
   unsigned percent = p.last.total_size ? static_cast<unsigned>(100.0 * p.last.sent /
                                                                p.last.total_size)
                                        : 0;
@@ -117,7 +116,7 @@ void PrintBar(const Progress &p) {
   for (unsigned i = 0; i < 20; ++i) bar[i] = i < filled ? '#' : '.';
   bar[20] = '\0';
   fprintf(stderr, "\r\033[K[%s] %3u%% %-24.24s %u/%u bytes %7.1f KiB/s  %s", bar, percent,
-          p.last.file_name, p.last.sent, p.last.total_size, rate, p.stage);
+          p.last.file_name, p.last.sent, p.last.total_size, p.rate, p.stage);
   fflush(stderr);
 }
 
@@ -125,7 +124,14 @@ void KAVREL_CALL OnProgress(DeviceHandle, void *context, uint32_t, uint32_t step
                             uintptr_t data) {
   Progress *p = static_cast<Progress *>(context);
   p->stage = StageOf(step, p->stage);
-  if (CarriesProgress(step) && data) p->last = *reinterpret_cast<const KavrelUpgradeProgress *>(data);
+  if (CarriesProgress(step) && data) {
+    p->last = *reinterpret_cast<const KavrelUpgradeProgress *>(data);
+    auto now = std::chrono::steady_clock::now();
+    if (!p->sending) p->start = now;
+    p->sending = true;
+    double seconds = std::chrono::duration<double>(now - p->start).count();
+    if (seconds > 0) p->rate = p->last.sent / seconds / 1024.0;
+  }
   if (p->json) {
     PrintJsonStep(*p, step, data);
   } else if (p->bar) {
