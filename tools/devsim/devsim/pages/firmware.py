@@ -32,9 +32,7 @@ import os
 import subprocess
 import threading
 
-from . import Reply
 
-SETPARAM_PATH = "/cgi-bin/admin/setparam.cgi"
 DESC_KEYS = ("down", "newversion", "install", "resetip", "subnet", "router", "ipaddress", "iface")
 WHOLE_FILE_NAMES = ("flash.pkg", "flashall.bin")
 SESSION_RESET_GRACE = 1.0
@@ -184,30 +182,34 @@ def _set_config_value(path, section, key, value):
         f.write("\r\n".join(lines))
 
 
-def _set_network(device, req):
-    values = {"resetip": req.arg("Network_resetip")}
-    if req.arg("Network_subnet") is not None:
-        values["subnet"] = req.arg("Network_subnet")
-    if req.arg("Network_router") is not None:
-        values["router"] = req.arg("Network_router")
-    for key, value in values.items():
+def _schedule_reset(device, value):
+    """System_reset: the device restarts once the reply is out, as a device answers before it
+    goes down. A session-end restart waiting for its grace period gives way to this one."""
+    with device.firmware.lock:
+        if device.firmware.pending:
+            device.firmware.pending.cancel()
+            device.firmware.pending = None
+    timer = threading.Timer(0.2, restart_after_upgrade, (device, "System_reset"))
+    timer.daemon = True
+    timer.start()
+
+
+def _network_setter(key):
+    def apply(device, value):
         _set_config_value(device.config_path, "network", key, value)
+    return apply
 
 
-def setparam(req):
-    """Handles the firmware keys of setparam.cgi: a Reply, or None when none is present."""
-    names = {name for name, _ in req.pairs}
-    if not names & {"System_reset", "Network_resetip"}:
-        return None
-    if "Network_resetip" in names:
-        _set_network(req.device, req)
-    if "System_reset" in names:
-        # After the reply has gone out, as a device answers before it goes down.
-        timer = threading.Timer(0.2, restart_after_upgrade, (req.device, "System_reset"))
-        timer.daemon = True
-        timer.start()
-        with req.device.firmware.lock:
-            if req.device.firmware.pending:
-                req.device.firmware.pending.cancel()
-                req.device.firmware.pending = None
-    return Reply("OK\r\n")
+# The firmware keys of setparam.cgi: name -> apply(device, value).
+SETPARAM_KEYS = {
+    "System_reset": _schedule_reset,
+    "Network_resetip": _network_setter("resetip"),
+    "Network_subnet": _network_setter("subnet"),
+    "Network_router": _network_setter("router"),
+}
+
+
+def register_keys(key):
+    """Registers the keys with setparam.cgi's key registry (`key(name)(apply)`)."""
+    for name, apply in SETPARAM_KEYS.items():
+        key(name)(apply)
