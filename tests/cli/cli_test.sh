@@ -72,6 +72,22 @@ check "config get json" 0 '"value":"hall"' -- --json "${conf[@]}" config get SYS
 check "config push" 0 'configuration sent' -- "${conf[@]}" config push
 check "config get missing" 1 '0x8006030A' -- "${conf[@]}" config get SYSTEM "no such key"
 check "config without host" 1 'no device host' -- config pull
+# Firmware files, written here from the format: a package with a scrambled version and a
+# language tag, and a plain image whose version follows the marker.
+python3 - "$DEVSIM_WORKDIR" <<'PY'
+import struct, sys
+d = sys.argv[1]
+scramble = lambda t: bytes((c + i + 48) & 255 for i, c in enumerate(t))
+pkg = struct.pack('<I', 0xB80425A3) + struct.pack('<HH', 1, 9) + scramble(b'KM8111-V2')
+pkg += struct.pack('<HH', 8, 5) + b'fr-ca'
+open(d + '/fw.pkg', 'wb').write(pkg)
+open(d + '/fw.img', 'wb').write(b'xx_FV_HEAD_:KM3111-V1.0.2\0yy')
+PY
+check "firmware info" 0 'version: KM8111-V2' -- firmware info "$DEVSIM_WORKDIR/fw.pkg"
+check "firmware info language" 0 'language: French_Canadian' -- firmware info "$DEVSIM_WORKDIR/fw.pkg"
+check "firmware info json" 0 '"version":"KM8111-V2".*"plain_image":false,"package_type":2' -- --json firmware info "$DEVSIM_WORKDIR/fw.pkg"
+check "firmware info plain" 0 'kind: plain image' -- firmware info "$DEVSIM_WORKDIR/fw.img"
+check "firmware info missing" 1 '0x80000003' -- firmware info "$DEVSIM_WORKDIR/none"
 
 # Mistakes.
 check "no host" 1 'no device host: give --host or set KAVREL_HOST' -- --type KM2401 di

@@ -94,5 +94,6 @@ using Commands = std::vector<Command>;
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 // open, config pull|push|get|set: the device described with its configuration.
 void AddConfigCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
-// firmware upgrade: a new firmware for a device described with its configuration.
+// firmware info | upgrade: a firmware file's version; a new firmware for a device described
+// with its configuration.
 void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);

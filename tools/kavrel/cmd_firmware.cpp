@@ -1,5 +1,6 @@
-// The firmware family: "firmware upgrade FILE" with a progress bar on a terminal, one JSON
-// line per progress step with --json, and Ctrl-C turned into Kavrel_AbortUpgrade.
+// The firmware family: "firmware info FILE", the version block of a package or plain image;
+// "firmware upgrade FILE" with a progress bar on a terminal, one JSON line per progress step
+// with --json, and Ctrl-C turned into Kavrel_AbortUpgrade.
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,6 +14,71 @@
 #include "terminal.h"
 
 namespace {
+
+// Header fields are bytes from a file: anything outside printable ASCII is escaped, so the
+// JSON stays valid whatever the file holds.
+std::string JsonString(const char *text) {
+  std::string out = "\"";
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
+    if (*p == '"' || *p == '\\') {
+      out += '\\';
+      out += static_cast<char>(*p);
+    } else if (*p < 0x20 || *p >= 0x7F) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", *p);
+      out += escaped;
+    } else {
+      out += static_cast<char>(*p);
+    }
+  }
+  return out + "\"";
+}
+
+// The same bytes for a terminal: control characters shown as \xNN.
+std::string Printable(const char *text) {
+  std::string out;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
+    if (*p < 0x20 || *p == 0x7F) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02x", *p);
+      out += escaped;
+    } else {
+      out += static_cast<char>(*p);
+    }
+  }
+  return out;
+}
+
+struct Field {
+  const char *label;
+  const char *json;
+  const char *value;
+};
+
+int RunFirmwareInfo(const Settings &s, Output &out, const std::string &file) {
+  KavrelFirmVersionInfo info;
+  uint32_t rc = Kavrel_GetFirmVersionInfo(file.c_str(), &info);
+  if (rc) return out.Failure("Kavrel_GetFirmVersionInfo", rc), 1;
+  const Field fields[] = {
+      {"version", "version", info.FirmwareVersion}, {"tag 2", "tag2", info.Tag2},
+      {"tag 10", "tag10", info.Tag10},              {"tag 3", "tag3", info.Tag3},
+      {"tag 4", "tag4", info.Tag4},                 {"tag 5", "tag5", info.Tag5},
+      {"tag 9", "tag9", info.Tag9},                 {"language", "language", info.Language},
+  };
+  if (s.json) {
+    printf("{\"ok\":true");
+    for (const Field &f : fields) printf(",\"%s\":%s", f.json, JsonString(f.value).c_str());
+    printf(",\"plain_image\":%s,\"package_type\":%u}\n", info.PlainImage ? "true" : "false",
+           info.PackageType);
+    return 0;
+  }
+  printf("kind: %s\n", info.PlainImage ? "plain image" : "package");
+  if (!info.PlainImage) printf("package type: %u\n", info.PackageType);
+  for (const Field &f : fields) {
+    if (f.value[0] || f.json == fields[0].json) printf("%s: %s\n", f.label, Printable(f.value).c_str());
+  }
+  return 0;
+}
 
 struct UpgradeOptions {
   std::string file;
@@ -66,23 +132,6 @@ bool CarriesName(uint32_t step) {
          step == KAVREL_UPGRADE_HOST_REMOVED;
 }
 
-std::string JsonText(const char *text) {
-  std::string q = "\"";
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
-    if (*p == '"' || *p == '\\') {
-      q += '\\';
-      q += static_cast<char>(*p);
-    } else if (*p < 0x20) {
-      char esc[8];
-      snprintf(esc, sizeof esc, "\\u%04x", *p);
-      q += esc;
-    } else {
-      q += static_cast<char>(*p);
-    }
-  }
-  return q + "\"";
-}
-
 // What the progress callback keeps between steps; it runs on the upgrading thread only.
 struct Progress {
   bool json = false;
@@ -95,13 +144,13 @@ struct Progress {
 };
 
 void PrintJsonStep(const Progress &p, uint32_t step, uintptr_t data) {
-  printf("{\"event\":\"progress\",\"step\":%u,\"stage\":%s", step, JsonText(p.stage).c_str());
+  printf("{\"event\":\"progress\",\"step\":%u,\"stage\":%s", step, JsonString(p.stage).c_str());
   if (CarriesProgress(step) && data) {
     const auto *r = reinterpret_cast<const KavrelUpgradeProgress *>(data);
     printf(",\"total\":%u,\"sent\":%u,\"file\":%s,\"file_size\":%u,\"file_sent\":%u",
-           r->total_size, r->sent, JsonText(r->file_name).c_str(), r->file_size, r->file_sent);
+           r->total_size, r->sent, JsonString(r->file_name).c_str(), r->file_size, r->file_sent);
   } else if (CarriesName(step) && data) {
-    printf(",\"name\":%s", JsonText(reinterpret_cast<const char *>(data)).c_str());
+    printf(",\"name\":%s", JsonString(reinterpret_cast<const char *>(data)).c_str());
   }
   printf("}\n");
   fflush(stdout);
@@ -167,7 +216,7 @@ void PrintResult(const Settings &s, uint32_t rc, bool interrupted) {
   if (s.json) {
     printf("{\"ok\":%s,\"code\":\"0x%08X\"", rc == 0 ? "true" : "false", rc);
     if (abort_note) printf(",\"aborted\":%s,\"note\":%s", rc == KAVREL_E_ABORTED ? "true" : "false",
-                           JsonText(abort_note).c_str());
+                           JsonString(abort_note).c_str());
     printf("}\n");
     return;
   }
@@ -219,8 +268,12 @@ int RunUpgrade(const Settings &s, Output &out) {
 }  // namespace
 
 void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
+  static std::string file;
   CLI::App *firmware = app.add_subcommand("firmware", "firmware files and upgrades");
   firmware->require_subcommand(1);
+  auto *info = firmware->add_subcommand("info", "print the version block of a firmware file");
+  info->add_option("FILE", file, "a firmware package or plain image")->required();
+  commands.push_back({info, [&s, &out] { return RunFirmwareInfo(s, out, file); }});
   CLI::App *upgrade = firmware->add_subcommand(
       "upgrade",
       "replace the device's firmware with FILE (a package or an image); needs --type and the\n"

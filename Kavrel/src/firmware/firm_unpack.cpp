@@ -160,7 +160,8 @@ uint32_t FirmUnpack_Package(const char *package, const char *output_dir) {
   u.output = output_dir;
   if (OsMakeDir(u.output) != 0) return FIRM_E_MKDIR;
   u.current = u.output;
-  u.piece.resize(kCopyPiece);
+  // No file is longer than the package: small packages need no large piece.
+  u.piece.resize(u.in.size < kCopyPiece ? static_cast<size_t>(u.in.size) + 1 : kCopyPiece);
   // The end of the file at a record boundary is the normal end; anywhere else it is not.
   while (!u.in.AtEnd()) {
     uint16_t tag;

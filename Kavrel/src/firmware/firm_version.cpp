@@ -124,7 +124,7 @@ int FindMarker(const char *file, char *version) {
   FirmStream in;
   if (!in.Open(file)) return -1;
   std::vector<uint8_t> window;
-  std::vector<uint8_t> block(1 << 16);
+  std::vector<uint8_t> block(in.size < (1 << 16) ? static_cast<size_t>(in.size) + 1 : 1 << 16);
   while (!in.AtEnd()) {
     uint64_t take = in.Remaining() < block.size() ? in.Remaining() : block.size();
     if (!in.Read(block.data(), take)) return 0;
