@@ -80,6 +80,8 @@ struct RouteCase {
   bool package;
 };
 
+void PrintTo(const RouteCase &c, std::ostream *os) { *os << c.name; }
+
 class UpgradeRoutes : public UpgradeTest, public ::testing::WithParamInterface<RouteCase> {};
 
 TEST_P(UpgradeRoutes, EndToEnd) {
