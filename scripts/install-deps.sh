@@ -9,6 +9,7 @@ packages=(
   python3 python3-pyftpdlib tinyproxy curl iproute2
   vsftpd
   g++-mingw-w64-x86-64
+  pkg-config dpkg-dev   # the install tests: pkg-config consumers, dpkg-shlibdeps for the packages
 )
 missing=()
 for p in "${packages[@]}"; do

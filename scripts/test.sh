@@ -29,7 +29,8 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 scripts/run-fuzzers.sh build/fuzz "${FUZZ_SECONDS:-20}"
 
-step "Windows cross-build (mingw-w64)"
+step "Windows cross-build (mingw-w64) and its zip"
 scripts/build-windows.sh
+scripts/package-windows.sh
 
 step "all test stages passed"

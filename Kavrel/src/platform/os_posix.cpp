@@ -60,11 +60,20 @@ int OsLockTryEnter(OsLock lock) { return lock->mutex.try_lock() ? 0 : -1; }
 
 // ---- Events ---------------------------------------------------------------------------------
 
+// A waiter that returns may close the event at once, while its setter is still inside
+// OsEventSet. The setter notifies after leaving the mutex (notifying under it makes the
+// woken waiter block on the mutex again, a second hand-off per signal), so both hold a
+// reference and the last one out frees the event.
 struct OsEventImpl {
   std::mutex mutex;
   std::condition_variable cv;
   bool signalled = false;
+  std::atomic<int> refs{1};  // the creator's, plus one per OsEventSet in progress
 };
+
+static void EventUnref(OsEventImpl *event) {
+  if (event->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete event;
+}
 
 int OsEventCreate(OsEvent *event, int initially_signalled) {
   if (!event) return -1;
@@ -76,18 +85,20 @@ int OsEventCreate(OsEvent *event, int initially_signalled) {
 
 int OsEventClose(OsEvent *event) {
   if (!event) return 0;
-  delete *event;
+  if (*event) EventUnref(*event);
   *event = nullptr;
   return 0;
 }
 
 int OsEventSet(OsEvent event) {
   if (!event) return -1;
-  // Notified under the mutex: a waiter that wakes may close the event as soon as it has the
-  // mutex, so the setter must be done with the event by then.
-  std::lock_guard<std::mutex> hold(event->mutex);
-  event->signalled = true;
+  event->refs.fetch_add(1, std::memory_order_relaxed);
+  {
+    std::lock_guard<std::mutex> hold(event->mutex);
+    event->signalled = true;
+  }
   event->cv.notify_one();  // auto-reset: one waiter takes the signal
+  EventUnref(event);
   return 0;
 }
 
