@@ -81,6 +81,18 @@ echo "the camera's own configuration file now says:"
 grep -A1 '<host name>' "$DEVSIM_WORKDIR/camera/ftp/config.ini" | tr -d '\r'
 kv camera config get SYSTEM "host name"
 
+step "a firmware upgrade of the camera (an image built here; --skip-wait: no wait for its return)"
+/usr/bin/python3 - "$DEVSIM_WORKDIR/camera-firmware.bin" <<'PY'
+import sys
+n = 200000
+payload = bytearray((ord("a") + i % 23) for i in range(n))
+payload[8:26] = b"\0KM3111-V200-0A1B\0"
+data = n.to_bytes(4, "big") + bytes(payload)
+open(sys.argv[1], "wb").write(data + bytes([(256 - sum(data) % 256) % 256]))
+PY
+kv camera --ftp-port "$DEVSIM_camera_FTP" firmware upgrade "$DEVSIM_WORKDIR/camera-firmware.bin" --skip-wait
+echo "the camera restarted after the upload: $(devsim_ctl GET /devices/camera/firmware)"
+
 step "one command asynchronously (the result arrives through the library's callback)"
 kv encoder --async do high low
 

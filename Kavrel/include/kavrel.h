@@ -181,7 +181,8 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger);
  * non-zero and the device has a callback: then the call returns 0 once the request is sent,
  * and the callback reports the outcome exactly once, on the context's worker thread.
  * A device has ten operation slots; an eleventh operation in flight gives 0x80060303.
- * Synchronous calls never call the host.
+ * Synchronous calls never call the host, with one exception: Kavrel_Upgrade calls its
+ * progress callback on the calling thread.
  *
  * Strings from the caller that go into a request (serial data, paths) are sent unencoded;
  * a request that would hold a space, CR, LF or another control character, or that does not
@@ -515,6 +516,78 @@ typedef struct KavrelProxyInfo {
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetExtraOptions(DeviceHandle device, uint32_t option,
                                                           uintptr_t value);
+/* ---- Firmware upgrade ------------------------------------------------------------------ */
+
+/* The event code of every progress report. */
+#define KAVREL_EVENT_UPGRADE 111u
+
+/* Progress steps of Kavrel_Upgrade, with what `data` holds. */
+#define KAVREL_UPGRADE_PREPARED 1u      /* firmware ready on the host; data 0 */
+#define KAVREL_UPGRADE_CONNECTED 2u     /* FTP session to the device opened; data 0 */
+#define KAVREL_UPGRADE_REMOVED 3u       /* a device file or directory removed; its path */
+#define KAVREL_UPGRADE_DIR_CREATED 4u   /* a directory created on the device; its path */
+#define KAVREL_UPGRADE_DIR_ENTERED 5u   /* the session changed into it; its path */
+#define KAVREL_UPGRADE_SENDING 6u       /* upload progress; a KavrelUpgradeProgress */
+#define KAVREL_UPGRADE_FILE_SENT 7u     /* a file uploaded; its name */
+#define KAVREL_UPGRADE_RESET 8u         /* the reset request was accepted; data 0 */
+#define KAVREL_UPGRADE_PROBING 9u       /* waiting for the device began; data 0 */
+#define KAVREL_UPGRADE_GONE 10u         /* the device went away; data 0 */
+#define KAVREL_UPGRADE_RETURNED 11u     /* the device answers again; data 0 */
+#define KAVREL_UPGRADE_HOST_REMOVED 12u /* a temporary file or directory removed; its path */
+#define KAVREL_UPGRADE_FILE_ENDED 16u   /* a file's upload ended; a KavrelUpgradeProgress */
+
+/*
+ * The upgrade's progress callback: (device, the request's context, KAVREL_EVENT_UPGRADE,
+ * step, data). `data` is 0, a NUL-terminated name (valid during the call) or a pointer to
+ * the device's KavrelUpgradeProgress (valid during the call), by step.
+ */
+typedef void(KAVREL_CALL *KavrelUpgradeCallback)(DeviceHandle device, void *context,
+                                                 uint32_t event, uint32_t step, uintptr_t data);
+
+/* What Kavrel_Upgrade is asked to do. */
+typedef struct UpgradeRequest {
+  char path[264];                 /* the firmware file on the host; not empty */
+  KavrelUpgradeCallback callback; /* may be NULL */
+  void *context;                  /* handed back to the callback */
+} UpgradeRequest;
+
+/* The upload's progress, cleared when an upgrade starts. */
+typedef struct KavrelUpgradeProgress {
+  uint32_t total_size; /* bytes of every file to upload */
+  uint32_t sent;       /* bytes sent so far, over all files */
+  uint32_t file_size;  /* size of the file being sent */
+  uint32_t file_sent;  /* bytes of that file sent so far */
+  char file_name[260]; /* its name */
+} KavrelUpgradeProgress;
+
+/*
+ * Kavrel_Upgrade: replaces the device's firmware, on the calling thread, for minutes: reads
+ * the firmware file's header (a package is unpacked on the host first, and a package that
+ * does not unpack whole ends the upgrade before anything reaches the device), prepares the
+ * device's network settings when its configuration asks for it, opens an FTP session,
+ * removes the old files of the package's top level, uploads the new ones, asks the device
+ * to reset, waits until it answers again (unless the skip-wait option is set), restores its
+ * network settings and removes every temporary file. Options of Kavrel_SetExtraOptions
+ * apply. Only a device at property level 0; one upgrade per device at a time.
+ * Results: 0; the device checks; 0x80060303 the device's long-operation slot is taken (a
+ * second upgrade); 0x80000003 a NULL request or an empty path, or a file that is neither a
+ * package nor an image (without flash-all); 0x8006030B-0x8006030F a bad package (nothing of
+ * the device is touched); 0x8006030E no working directory; 0x80060308 the file cannot be
+ * read; 0x80060314 aborted (the device's settings are restored when it was touched);
+ * the network client's code of a failed FTP step; a transport status of a failed CGI
+ * request; the probe's code (0x80060302: the device did not return in time).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Upgrade(DeviceHandle device,
+                                                  const UpgradeRequest *request);
+
+/*
+ * Kavrel_AbortUpgrade: asks a running upgrade to stop, from another thread. Before the
+ * device's files are touched the upgrade stops and returns 0x80060314; once they are being
+ * replaced the request is kept but the upgrade completes. Returns 0 (also when no upgrade
+ * runs); the device checks (level 0 only).
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortUpgrade(DeviceHandle device);
+
 /* ---- Model CGI paths ----------------------------------------------------------------- */
 
 /* Command numbers of Kavrel_GetCGICommand. */
@@ -753,6 +826,9 @@ KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, timeout_ms) == 40, "propert
 KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, callback) == 48, "property callback");
 KAVREL_STATIC_ASSERT_(offsetof(KavrelDeviceProperty, extra) == 64, "property extra");
 KAVREL_STATIC_ASSERT_(sizeof(KavrelDeviceProperty) == 72, "property size");
+KAVREL_STATIC_ASSERT_(offsetof(UpgradeRequest, callback) == 264, "upgrade callback");
+KAVREL_STATIC_ASSERT_(offsetof(UpgradeRequest, context) == 272, "upgrade context");
+KAVREL_STATIC_ASSERT_(sizeof(UpgradeRequest) == 280, "upgrade request size");
 KAVREL_STATIC_ASSERT_(offsetof(KavrelProxyInfo, port) == 24, "proxy port");
 KAVREL_STATIC_ASSERT_(sizeof(KavrelProxyInfo) == 32, "proxy size");
 #endif
@@ -769,6 +845,9 @@ KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, sensitivity) == 36, "motion sensiti
 KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, enabled) == 40, "motion enabled");
 KAVREL_STATIC_ASSERT_(offsetof(MotionWindow, form) == 44, "motion form flag");
 KAVREL_STATIC_ASSERT_(sizeof(MotionWindow) == 48, "motion window size");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelUpgradeProgress, file_sent) == 12, "progress file sent");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelUpgradeProgress, file_name) == 16, "progress file name");
+KAVREL_STATIC_ASSERT_(sizeof(KavrelUpgradeProgress) == 276, "progress size");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, ModelName) == 0, "sysinfo model name");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, VideoUrl) == 10842, "sysinfo video path");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, CamNum) == 11176, "sysinfo camera count");

@@ -488,5 +488,71 @@ class LifecycleTest(unittest.TestCase):
         self.assertTrue(r.stdout.startswith(b"model=KM5120-V1.0.2\r\n"))
 
 
+
+class FirmwareSideTest(unittest.TestCase):
+    """The device side of an upgrade: installed firmware, the restarts an upgrade causes, the
+    configuration keys that choose its route and the reset keys of setparam.cgi."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Simulator("model=KM3111,name=old,install=yes,down=0.3,newversion=V2.0.0",
+                            "model=RZ7161,name=new,down=0.3,subnet=,router=192.0.2.1")
+        cls.dev = cls.sim.devices
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sim.stop()
+
+    def _store(self, d, names):
+        with ftplib.FTP() as ftp:
+            ftp.connect("127.0.0.1", d["ftp"], timeout=BOUND)
+            ftp.login(d["user"], d["password"])
+            for name in names:
+                ftp.storbinary(f"STOR {name}", __import__("io").BytesIO(b"firmware"))
+
+    def _resets(self, name):
+        return self.sim.control("GET", f"/devices/{name}/firmware")[1]["resets"]
+
+    def test_installed_tree_and_route_keys(self):
+        root = self.dev["old"]["ftp_root"]
+        for rel in ("boot.cfg", "app.bin", "www/index.html", "www/images/icons/cam.gif"):
+            self.assertTrue(os.path.isfile(os.path.join(root, rel)), rel)
+        with open(self.dev["old"]["config"], newline="") as f:
+            self.assertIn("[NETWORK]\r\n", f.read())
+        with open(self.dev["new"]["config"], newline="") as f:
+            text = f.read()
+        self.assertIn("<resetip>\r\n0\r\n<subnet>\r\n\r\n<router>\r\n192.0.2.1\r\n", text)
+
+    def test_session_restarts_by_series(self):
+        # A configuration alone never restarts; firmware on series 3 restarts at the end of
+        # the session, and the device then reports its new version.
+        self._store(self.dev["old"], ["config.ini"])
+        time.sleep(0.5)
+        self.assertEqual(self._resets("old"), [])
+        self._store(self.dev["old"], ["config.ini", "flash.bin"])
+        self.assertTrue(wait_for(lambda: self._resets("old") == ["ftp-session"]))
+        self.assertTrue(wait_for(lambda: self.sim.control("GET", "/devices/old/firmware")[1]
+                                 ["model_name"] == "KM3111-V2.0.0"))
+
+    def test_setparam_keys_and_whole_file_restart(self):
+        d = self.dev["new"]
+        # flash.bin on series 7 waits for System_reset; flash.pkg restarts by itself unless a
+        # System_reset follows within the grace period.
+        self._store(d, ["flash.bin"])
+        status, _, body = basic_get(d, "/cgi-bin/admin/setparam.cgi?Network_resetip=0"
+                                       "&Network_subnet=255.255.255.0&Network_router=192.0.2.9")
+        self.assertEqual(status, 200)
+        with open(d["config"], newline="") as f:
+            self.assertIn("<subnet>\r\n255.255.255.0\r\n<router>\r\n192.0.2.9\r\n", f.read())
+        time.sleep(1.5)
+        self.assertEqual(self._resets("new"), [])
+        self.assertEqual(basic_get(d, "/cgi-bin/admin/setparam.cgi?System_reset=5")[0], 200)
+        self.assertTrue(wait_for(lambda: self._resets("new") == ["System_reset"]))
+        self.assertTrue(wait_for(lambda: not self.sim.control("GET", "/devices/new")[1]["down"]))
+        time.sleep(0.5)
+        self._store(d, ["flash.pkg"])
+        self.assertTrue(wait_for(lambda: self._resets("new") == ["System_reset", "ftp-session"]))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -236,6 +236,7 @@ std::string SpecText(const DevsimDeviceSpec &d) {
   add("user", d.user);
   add("password", d.password);
   add("version", d.version);
+  if (!d.extra.empty()) s += "," + d.extra;
   return s;
 }
 

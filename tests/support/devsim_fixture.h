@@ -45,6 +45,7 @@ struct DevsimDeviceSpec {
   std::string user;
   std::string password;
   std::string version;  // the model name is MODEL-VERSION (default V1.0.2)
+  std::string extra;    // further "key=value" items, comma-separated (e.g. "down=1")
 };
 
 struct DevsimDevice {

@@ -77,10 +77,14 @@ struct KavrelDevice {
   std::atomic<uint32_t> in_use;
   std::atomic<uint32_t> deleting;
   char device_model[KAVREL_STRING];
-  void *upgrade_callback;
+  void *upgrade_callback;  // the running upgrade's KavrelUpgradeCallback
   void *upgrade_context;
   uint32_t upgrade_flag;  // 1 at initialisation
+  // The upgrade's flags, read and written under the device lock (abort-requested is
+  // `upgrade_abort`). Abortable is cleared once the device's files are being replaced.
   uint32_t upgrade_running;
+  uint32_t upgrade_abortable;
+  KavrelUpgradeProgress upgrade_progress;
   const char *model_name;  // server_type or device_model, as the model lookup chose
   uint32_t reset_after_upgrade;  // extra option 1
   uint32_t return_wait_s;        // extra option 2

@@ -104,6 +104,13 @@ void OsCalendarSetSystemTimeHook(OsSetSystemTimeFn fn);
 
 // ---- Files and directories ------------------------------------------------------------------
 
+// The separator of local paths that the library builds.
+#if defined(_WIN32)
+#define OS_PATH_SEPARATOR "\\"
+#else
+#define OS_PATH_SEPARATOR "/"
+#endif
+
 // A new private directory below the system temporary directory, named with `prefix` and a
 // unique part, readable only by the user. Empty on failure. Never a fixed shared name.
 std::string OsMakePrivateTempDir(const char *prefix);

@@ -5,6 +5,7 @@ sections and compact keys. Section lines are [NAME], key lines <name>, then the 
 """
 
 import os
+from .pages import firmware
 
 
 def initial_config(device):
@@ -13,13 +14,14 @@ def initial_config(device):
         ftp_key = "local ftp port" if m.series == "2" else "ftp port"
         sections = [
             ("SYSTEM", [("software version", device.model_name), ("host name", device.host_name)]),
-            ("NETWORK", [(ftp_key, str(device.ftp_port)), ("http port", str(device.http_port))]),
+            ("NETWORK", [(ftp_key, str(device.ftp_port)), ("http port", str(device.http_port))]
+             + firmware.config_entries(device)),
         ]
     else:
         sections = [
             ("system", [("firmwareversion", device.model_name), ("hostname", device.host_name)]),
             ("network", [("localftpport", str(device.ftp_port)),
-                         ("httpport", str(device.http_port))]),
+                         ("httpport", str(device.http_port))] + firmware.config_entries(device)),
         ]
     lines = []
     for name, keys in sections:

@@ -9,6 +9,7 @@
   POST   /devices/NAME/faults             add a fault (see faults.py for its keys)
   DELETE /devices/NAME/faults             clear all faults
   POST   /devices/NAME/restart            {"seconds": S} HTTP and FTP away for S seconds
+  GET    /devices/NAME/firmware           restarts after upgrades and the model name
   GET    /devices/NAME/uart/N             {"written": text, "pending": text} of port N
   POST   /devices/NAME/uart/N             {"receive": text, "echo": bool, "clear": bool}
   GET    /devices/NAME/ptz                 each camera's position and the preset list
@@ -28,6 +29,7 @@ import threading
 import urllib.parse
 
 from .pages import motion, ptz
+from .pages import firmware
 from .pages.sysinfo import sysinfo_text
 
 
@@ -35,9 +37,9 @@ class ControlServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, sim):
+    def __init__(self, port, sim, bind="127.0.0.1"):
         self.sim = sim
-        super().__init__(("127.0.0.1", port), ControlHandler)
+        super().__init__((bind, port), ControlHandler)
 
     def start(self):
         threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.1},
@@ -130,6 +132,8 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             return motion.control(d, method, body)
         if rest == ["ptz"] and method == "GET":
             return ptz.state(d)
+        if rest and rest[0] == "firmware":
+            return firmware.control(d, method, rest[1:], body)
         if rest == ["sysinfo"] and method == "GET":
             return sysinfo_text(d)
         if len(rest) == 2 and rest[0] == "uart" and rest[1].isdigit():

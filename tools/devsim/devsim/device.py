@@ -11,6 +11,7 @@ from .faults import FaultTable
 from .ftp_device import DeviceFTPServer
 from .http_device import DeviceHTTPServer
 from .pages.motion import default_motion
+from .pages import firmware
 
 
 class UartPort:
@@ -55,6 +56,8 @@ class Device:
         self._restart = None
         self.down_until = 0.0
         self.closed = threading.Event()
+        self.bind = desc.get("bind", "127.0.0.1")
+        self.firmware = firmware.FirmwareState(desc)
 
     @property
     def config_path(self):
@@ -73,6 +76,7 @@ class Device:
         if not os.path.exists(self.config_path):
             with open(self.config_path, "w", newline="") as f:
                 f.write(initial_config(self))
+            firmware.install_tree(self)
 
     def close(self):
         """Stops for good: a running restart does not open the ports again."""
@@ -91,18 +95,22 @@ class Device:
             self._ftp.stop()
             self._ftp = None
 
-    def restart(self, seconds):
-        """Takes HTTP and FTP away for `seconds`, then opens the same ports again."""
+    def restart(self, seconds, before_stop=None, after_start=None):
+        """Takes HTTP and FTP away for `seconds`, then opens the same ports again. The hooks
+        run just before the ports close and just after they open again."""
         with self.lock:
             if self._restart and self._restart.is_alive():
                 raise ValueError("a restart is already running")
             self.down_until = time.time() + seconds
-            self._restart = threading.Thread(target=self._restart_run, args=(seconds,),
+            self._restart = threading.Thread(target=self._restart_run,
+                                             args=(seconds, before_stop, after_start),
                                              name=f"restart-{self.name}", daemon=True)
             self._restart.start()
 
-    def _restart_run(self, seconds):
+    def _restart_run(self, seconds, before_stop, after_start):
         self.log.add(self.name, "control", "RESTART", "", str(seconds))
+        if before_stop:
+            before_stop()
         self.stop()
         if self.closed.wait(seconds):
             return
@@ -114,11 +122,13 @@ class Device:
             except OSError:
                 self.stop()
                 time.sleep(0.1)
+        if after_start:
+            after_start()
         self.down_until = 0.0
         self.log.add(self.name, "control", "RESTARTED", "")
 
     def describe(self):
-        return {"name": self.name, "model": self.model.name, "model_name": self.model_name,
+        return {"name": self.name, "host": self.bind, "model": self.model.name, "model_name": self.model_name,
                 "http": self.http_port, "ftp": self.ftp_port, "user": self.user,
                 "password": self.password, "auth": self.auth.mode, "dir": self.dir,
                 "ftp_root": self.ftp_root, "config": self.config_path,

@@ -19,6 +19,8 @@ path stays "*":
              "close_data"    send `close_after` bytes (default 0) of a RETR, then close the
                              data connection and answer 426
              "refuse_stor"   answer STOR with 550 and store nothing
+             "refuse"        answer `command` (required) with 550 and do nothing; with
+                             `name`, only when the argument's last path element is that name
              `command` (optional, such as "RETR") limits the fault to that command;
              `times` counts the FTP commands the fault acted on.
 """
@@ -26,13 +28,13 @@ path stays "*":
 import threading
 
 KINDS = ("delay_ms", "no_answer", "status", "truncate", "oversize", "close_after")
-FTP_FAULTS = ("refuse_login", "no_answer", "close_data", "refuse_stor")
+FTP_FAULTS = ("refuse_login", "no_answer", "close_data", "refuse_stor", "refuse")
 
 
 def validate(fault):
     if not isinstance(fault, dict):
         raise ValueError("a fault is a JSON object")
-    unknown = set(fault) - set(KINDS) - {"path", "times", "ftp", "command"}
+    unknown = set(fault) - set(KINDS) - {"path", "times", "ftp", "command", "name"}
     if unknown:
         raise ValueError("unknown fault keys: " + ", ".join(sorted(unknown)))
     if "command" in fault and "ftp" not in fault:
@@ -40,9 +42,11 @@ def validate(fault):
     if "ftp" in fault:
         if fault["ftp"] not in FTP_FAULTS:
             raise ValueError("ftp is one of: " + ", ".join(FTP_FAULTS))
-        if (set(fault) - {"ftp", "close_after", "times", "path", "command"}
+        if (set(fault) - {"ftp", "close_after", "times", "path", "command", "name"}
                 or fault.get("path", "*") != "*"):
-            raise ValueError("an FTP fault takes only command, close_after and times")
+            raise ValueError("an FTP fault takes only command, name, close_after and times")
+        if fault["ftp"] == "refuse" and not fault.get("command"):
+            raise ValueError("a refuse fault names its command")
         fault = dict(fault, close_after=fault.get("close_after", 0))
     if not any(k in fault for k in KINDS + ("ftp",)):
         raise ValueError("a fault needs one of: " + ", ".join(KINDS + ("ftp",)))
@@ -86,11 +90,13 @@ class FaultTable:
                 chosen = next((f for f in http if f["path"] == "*"), None)
             return self._use(chosen)
 
-    def take_ftp(self, kind, command):
-        """The FTP fault of `kind` for `command` when one is in force, counting it used."""
+    def take_ftp(self, kind, command, name=None):
+        """The FTP fault of `kind` for `command` (and the argument's `name`) when one is in
+        force, counting it used."""
         with self._lock:
             return self._use(next((f for f in self._faults if f.get("ftp") == kind and
-                                   f.get("command", command) == command), None))
+                                   f.get("command", command) == command and
+                                   f.get("name", name) == name), None))
 
     def _use(self, chosen):
         if chosen is None:

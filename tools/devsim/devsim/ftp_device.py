@@ -2,12 +2,15 @@
 the FTP faults of the device's fault table (faults.py)."""
 
 import logging
+import os
 import threading
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.ioloop import IOLoop
 from pyftpdlib.servers import FTPServer
+
+from .pages import firmware
 
 logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
@@ -47,6 +50,9 @@ def _handler_for(device):
         banner = f"{device.model_name} FTP server ready."
         passive_ports = None
 
+        def on_connect(self):
+            self.stored_names = []
+
         def pre_process_command(self, line, cmd, arg):
             shown = "****" if cmd == "PASS" else (arg or "")
             fault = device.faults.take_ftp("no_answer", cmd)
@@ -55,6 +61,10 @@ def _handler_for(device):
                 return
             if cmd == "PASS" and device.faults.take_ftp("refuse_login", cmd):
                 self.respond("530 Authentication failed.")
+                return
+            name = (arg or "").rstrip("/").split("/")[-1]
+            if self.authenticated and device.faults.take_ftp("refuse", cmd, name):
+                self.respond("550 Permission denied.")
                 return
             super().pre_process_command(line, cmd, arg)
 
@@ -77,6 +87,12 @@ def _handler_for(device):
                 return None
             return super().ftp_STOR(file, mode)
 
+        def on_file_received(self, file):
+            self.stored_names.append(os.path.basename(file))
+
+        def on_disconnect(self):
+            firmware.ftp_session_ended(device, getattr(self, "stored_names", []))
+
     DeviceFTPHandler.authorizer = authorizer
     return DeviceFTPHandler
 
@@ -86,7 +102,7 @@ class DeviceFTPServer:
 
     def __init__(self, device, port):
         self._ioloop = IOLoop()
-        self._server = FTPServer(("127.0.0.1", port), _handler_for(device), ioloop=self._ioloop)
+        self._server = FTPServer((device.bind, port), _handler_for(device), ioloop=self._ioloop)
         self.port = self._server.address[1]
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, name=f"ftp-{device.name}", daemon=True)

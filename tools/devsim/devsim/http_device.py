@@ -19,7 +19,7 @@ class DeviceHTTPServer(http.server.ThreadingHTTPServer):
         self.gone = threading.Event()
         self._open = set()
         self._open_lock = threading.Lock()
-        super().__init__(("127.0.0.1", port), DeviceHandler)
+        super().__init__((device.bind, port), DeviceHandler)
 
     def process_request(self, request, client_address):
         with self._open_lock:

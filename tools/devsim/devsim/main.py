@@ -12,7 +12,7 @@ from . import models as models_mod
 from .auth import MODES
 from .control import ControlServer
 from .device import Device
-from .pages import load_pages
+from .pages import firmware, load_pages
 from .pages.sysinfo import sysinfo_text
 from .reqlog import RequestLog
 
@@ -27,6 +27,8 @@ device DESC: comma-separated key=value pairs:
   auth=MODE           basic (default), digest (MD5), digest-sha256, none
   version=V           model name is MODEL-V (default V1.0.2)
   hostname=H          host name reported by the device (default its name)
+  down=S newversion=V install=yes|no resetip=0|1 subnet=A router=A ipaddress=A iface=NAME
+                      firmware upgrade behaviour (devsim/pages/firmware.py)
 
 When every device is up, one line is printed on stdout (and written to --ready-file):
   KAVREL-DEVSIM READY {"control": PORT, "workdir": DIR, "devices": [...]}
@@ -42,11 +44,12 @@ def parse_spec(text, index):
         if not sep or not key:
             raise ValueError(f"device description item '{item}' is not key=value")
         if key not in ("model", "name", "http", "ftp", "user", "password", "auth", "version",
-                       "hostname"):
+                       "hostname") + firmware.DESC_KEYS:
             raise ValueError(f"unknown device description key '{key}'")
         desc[key] = value
     if "model" not in desc:
         raise ValueError("a device description needs model=...")
+    firmware.validate_desc(desc)
     if desc.get("auth", "basic") not in MODES:
         raise ValueError(f"auth is one of {', '.join(MODES)}")
     for key in ("http", "ftp"):
@@ -64,6 +67,8 @@ def build_parser():
     p.add_argument("--device", action="append", default=[], metavar="DESC",
                    help="a device to play (repeatable); see below")
     p.add_argument("--control-port", type=int, default=0, help="control port (default: free)")
+    p.add_argument("--bind", default="127.0.0.1", metavar="ADDR",
+                   help="address of every port, the control port's too (default 127.0.0.1)")
     p.add_argument("--workdir", help="folder for device files and the request log "
                                      "(default: a new temporary folder)")
     p.add_argument("--request-log", help="request log file (default WORKDIR/requests.jsonl)")
@@ -86,13 +91,14 @@ class Simulator:
         self._stop = threading.Event()
         for index, text in enumerate(args.device or ["model=KM3111"], 1):
             desc = parse_spec(text, index)
+            desc["bind"] = args.bind
             model = line_up.get(desc["model"])
             if model is None:
                 raise ValueError(f"unknown model {desc['model']}; --list-models shows the line-up")
             if desc["name"] in self.devices:
                 raise ValueError(f"device name {desc['name']} used twice")
             self.devices[desc["name"]] = Device(desc, model, self.workdir, self.log)
-        self.control = ControlServer(args.control_port, self)
+        self.control = ControlServer(args.control_port, self, args.bind)
 
     def start(self):
         for device in self.devices.values():

@@ -133,3 +133,9 @@ def setparam(req):
     if refused:
         return refused
     return Reply("".join(f"{name}='{value}'\r\n" for name, value in pairs))
+
+
+# The upgrade's keys (System_reset, Network_resetip) live with the device's firmware side.
+from . import firmware  # noqa: E402  (after `key`, which it registers through)
+
+firmware.register_keys(key)

@@ -1,0 +1,552 @@
+// Kavrel_Upgrade and Kavrel_AbortUpgrade: replacing a device's firmware, on the caller's
+// thread, from the host's file to the device's return.
+//
+// The upgrade runs in one working directory below the device's private directory: the
+// package unpacked there (or the image copied there under the name the device expects) is
+// the tree that goes to the device. Everything from the making of that directory on ends in
+// Upgrade_End, which closes the FTP request, removes the directory and frees the slot.
+//
+// Abort. Abort-requested is set by Kavrel_AbortUpgrade whenever an upgrade runs; the upgrade
+// honours it at its checkpoints and in its directory walks while the abortable flag is set.
+// Once the device's files are being replaced (abortable cleared) the request is kept but
+// not acted on: a half-replaced firmware is worse than a finished upgrade. An upload cut by
+// an abort still restores the device's network settings, which the session may have
+// changed. All three flags live under the device lock.
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+#include <string>
+
+#include "config/config_store.h"
+#include "core/operation.h"
+#include "firmware/firm_tools.h"
+#include "firmware/probe.h"
+#include "firmware/upgrade.h"
+#include "platform/log.h"
+
+namespace {
+
+constexpr uint32_t kShippedPauseMs = 5000;
+constexpr uint32_t kCopyBlock = 8192;
+constexpr uint32_t kModeConfig = NETCLIENT_FTP_MODE_BINARY;
+constexpr uint32_t kModeFirmware = NETCLIENT_FTP_MODE_BINARY | NETCLIENT_FTP_MODE_LONG_WAIT;
+constexpr const char *kSetparam = "/cgi-bin/admin/setparam.cgi";
+
+std::atomic<uint32_t> g_pause_ms{kShippedPauseMs};
+
+// One upgrade's state on the caller's stack.
+struct Upgrade {
+  KavrelDevice *device = nullptr;
+  OperationSlot *slot = nullptr;
+  NetClientRequestHandle request = nullptr;
+  std::string firmware;
+  std::string workdir;
+  uint32_t type = 0;
+  bool whole_file = false;
+  bool network_reset = false;
+  bool high_series = false;  // ModelSeries above '3'
+  uint32_t upload_error = 0;
+  uint32_t walk_error = 0;
+};
+
+void Pause(uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) OsSleep(g_pause_ms.load());
+}
+
+void Report(KavrelDevice *device, uint32_t step, uintptr_t data) {
+  auto callback = reinterpret_cast<KavrelUpgradeCallback>(device->upgrade_callback);
+  if (callback) callback(device, device->upgrade_context, KAVREL_EVENT_UPGRADE, step, data);
+}
+
+void ReportName(KavrelDevice *device, uint32_t step, const std::string &name) {
+  Report(device, step, reinterpret_cast<uintptr_t>(name.c_str()));
+}
+
+void ReportProgress(KavrelDevice *device, uint32_t step) {
+  Report(device, step, reinterpret_cast<uintptr_t>(&device->upgrade_progress));
+}
+
+bool AbortRequested(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  bool requested = device->upgrade_abort.load() != 0;
+  OsLockLeave(device->lock);
+  return requested;
+}
+
+// The walks stop for an abort only while the device's files are not being replaced.
+bool AbortTakes(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  bool takes = device->upgrade_abort.load() != 0 && device->upgrade_abortable != 0;
+  OsLockLeave(device->lock);
+  return takes;
+}
+
+void ClearAbortable(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  device->upgrade_abortable = 0;
+  OsLockLeave(device->lock);
+}
+
+bool EqualsNoCase(const char *a, const char *b) {
+  for (; *a && *b; ++a, ++b) {
+    char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
+    char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+std::string LocalPath(const std::string &dir, const std::string &name) {
+  return dir + OS_PATH_SEPARATOR + name;
+}
+
+std::string BareName(const std::string &path) {
+  size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// ---- Preparing on the host ------------------------------------------------------------
+
+// A fresh working directory inside the device's private one. Whatever an earlier, broken
+// run left there is removed first (without following links).
+uint32_t MakeWorkdir(Upgrade *up) {
+  if (Device_EnsureDirectory(up->device) != KAVREL_OK) return KAVREL_E_PKG_MKDIR;
+  up->workdir = LocalPath(up->device->directory, "extupgrade");
+  if (OsRemoveTree(up->workdir) != 0 || OsMakeDir(up->workdir) != 0 ||
+      OsPathKindOf(up->workdir) != OS_PATH_DIR) {
+    KV_FAIL("create upgrade directory failed\n");
+    up->workdir.clear();
+    return KAVREL_E_PKG_MKDIR;
+  }
+  return KAVREL_OK;
+}
+
+uint32_t CopyFirmware(const Upgrade *up) {
+  const KavrelDevice *device = up->device;
+  const char *ext = (up->type == 0 || device->flash_all) ? "bin" : "pkg";
+  std::string name = std::string(device->flash_all ? "flashall." : "flash.") + ext;
+  FILE *in = fopen(up->firmware.c_str(), "rb");
+  if (!in) {
+    KV_FAIL("open file error: %s\n", up->firmware.c_str());
+    return KAVREL_E_FILE;
+  }
+  std::string target = LocalPath(up->workdir, name);
+  FILE *out = fopen(target.c_str(), "wb");
+  if (!out) {
+    fclose(in);
+    KV_FAIL("open file error: %s\n", target.c_str());
+    return KAVREL_E_FILE;
+  }
+  char block[kCopyBlock];
+  bool ok = true;
+  size_t n;
+  while (ok && (n = fread(block, 1, sizeof block, in)) > 0) ok = fwrite(block, 1, n, out) == n;
+  ok = ok && !ferror(in);
+  ok = (fclose(out) == 0) && ok;
+  fclose(in);
+  if (!ok) {
+    KV_FAIL("write file error\n");
+    return KAVREL_E_PKG_WRITE;
+  }
+  return KAVREL_OK;
+}
+
+bool IsNetworkResetUpgrade(const Upgrade *up) {
+  char value[CONFIG_VALUE_MAX] = "";
+  KavrelDevice *device = up->device;
+  if (up->high_series) {
+    ConfigStore_GetDeviceValue(device, value, "network", "resetip", -1);
+  } else {
+    ConfigStore_GetDeviceValue(device, value, "NETWORK", "install enabled", -1);
+  }
+  return up->type != 1 && (!strcmp(value, "1") || EqualsNoCase(value, "YES"));
+}
+
+int SizeVisit(void *context, const char *root, const char *relative, int is_file) {
+  Upgrade *up = static_cast<Upgrade *>(context);
+  if (AbortTakes(up->device)) return 0;
+  if (!is_file) return 1;
+  int64_t size = OsFileSize(LocalPath(root, relative));
+  if (size > 0) up->device->upgrade_progress.total_size += static_cast<uint32_t>(size);
+  return 1;
+}
+
+// Steps 6 to 12: the firmware on the host, in the working directory, sized.
+uint32_t PrepareHost(Upgrade *up) {
+  uint32_t rc = MakeWorkdir(up);
+  if (rc != KAVREL_OK) return rc;
+  if (up->type == 2 && !up->whole_file) {
+    uint32_t tool = FirmUnpack_Package(up->firmware.c_str(), up->workdir.c_str());
+    if (tool != 0) {
+      KV_LOG(KAVREL_LOG_LOWER, "FirmUnpack_Package error: %X\n", tool);
+      return FirmTools_TranslateCode(tool);
+    }
+  }
+  NetClientRequestHandle request = nullptr;
+  rc = NetClient_OpenRequest(up->device->net_client, &request);
+  if (rc != 0) {
+    KV_LOG(KAVREL_LOG_LOWER, "NetClient_OpenRequest error: %X\n", rc);
+    return rc;
+  }
+  OsLockEnter(up->device->lock);
+  up->request = request;
+  up->slot->net_request = request;
+  OsLockLeave(up->device->lock);
+  if (up->type == 0 || up->whole_file) {
+    rc = CopyFirmware(up);
+    if (rc != KAVREL_OK) return rc;
+  }
+  Report(up->device, KAVREL_UPGRADE_PREPARED, 0);
+  up->network_reset = IsNetworkResetUpgrade(up);
+  DirWalk(up->workdir.c_str(), "", SizeVisit, up, DIRWALK_PARENT_FIRST);
+  if (AbortRequested(up->device)) {
+    KV_FAIL("arboted\n");
+    return KAVREL_E_ABORTED;
+  }
+  return KAVREL_OK;
+}
+
+// ---- Preparing the device ---------------------------------------------------------------
+
+uint32_t SendCgi(Upgrade *up, const std::string &path, const char *shown) {
+  uint32_t rc = Operation_RequestIsSafe(path.c_str(), KAVREL_SLOT_BUFFER)
+                    ? HttpCommandToServer(up->device, path.c_str(), 0, 0, 0, up->slot)
+                    : KAVREL_E_INVALIDARG;
+  if (rc != 0) KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", shown, rc);
+  return rc;
+}
+
+// The device's network settings are reset before the upload (and restored afterwards), so
+// that it comes back where the host can find it.
+uint32_t ResetNetworkHigh(Upgrade *up) {
+  std::string path = std::string(kSetparam) + "?Network_resetip=0";
+  char value[CONFIG_VALUE_MAX] = "";
+  ConfigStore_GetDeviceValue(up->device, value, "network", "subnet", -1);
+  if (!value[0]) path += "&Network_subnet=255.255.255.0";
+  ConfigStore_GetDeviceValue(up->device, value, "network", "router", -1);
+  if (!value[0]) {
+    ConfigStore_GetDeviceValue(up->device, value, "network", "ipaddress", -1);
+    path += std::string("&Network_router=") + value;
+  }
+  return SendCgi(up, path, "/cgi-bin/admin/setparam.cgi?Network_resetip=0");
+}
+
+uint32_t ConnectToServerByFtp(Upgrade *up) {
+  KavrelDevice *device = up->device;
+  NetClientRequestInfo info{};
+  info.type = NETCLIENT_TYPE_FTP;
+  info.port = device->ftp_port;
+  Device_CopyString(info.host, sizeof info.host, device->address);
+  Device_CopyString(info.user, sizeof info.user, device->user);
+  Device_CopyString(info.password, sizeof info.password, device->password);
+  uint32_t rc = NetClient_SetRequestInfo(up->request, &info);
+  if (rc == 0) rc = NetClient_Connect(up->request, 1);
+  if (rc != 0) {
+    KV_LOG(KAVREL_LOG_LOWER, "ConnectToServerByFtp (%d) failed: %X\n",
+           static_cast<int>(device->ftp_port), rc);
+  }
+  return rc;
+}
+
+uint32_t PutConfig(Upgrade *up, const char *text, bool prepare) {
+  std::string local = LocalPath(up->workdir, "config.ini");
+  FILE *f = fopen(local.c_str(), "wb");
+  bool written = f && fputs(text, f) >= 0;
+  if (f && fclose(f) != 0) written = false;
+  if (!written) {
+    KV_FAIL("open file error: %s\n", local.c_str());
+    OsRemoveFile(local);
+    return KAVREL_E_FILE;
+  }
+  uint32_t rc = 0;
+  if (!prepare) {
+    Pause(1);
+    rc = ConnectToServerByFtp(up);
+  }
+  if (rc == 0) {
+    rc = NetClient_FTP_PutFile(up->request, local.c_str(), "config.ini", kModeConfig, 1);
+    if (rc != 0) {
+      KV_LOG(KAVREL_LOG_LOWER, prepare ? "NetClient_FTP_PutFile (%s) error: %X\n"
+                                       : "NetClient_FTP_PutFile (%s) failed: %X\n",
+             prepare ? "config.ini" : local.c_str(), rc);
+    }
+  }
+  if (!prepare) NetClient_Disconnect(up->request);
+  OsRemoveFile(local);
+  return rc;
+}
+
+const char *DisableText(const KavrelDevice *device) {
+  return strncmp(device->server_type, "RZ", 2) == 0
+             ? "[SYSTEM]\n<reset system>\nNo\n\n[NETWORK]\n<install enabled>\nNo\n"
+             : "[SYSTEM]\n<reset system>\nNO\n\n[NETWORK]\n<install enabled>\nNO\n";
+}
+
+// Steps 14 to 18.
+uint32_t PrepareDevice(Upgrade *up) {
+  if (up->network_reset && up->high_series) {
+    uint32_t rc = ResetNetworkHigh(up);
+    if (rc != 0) return rc;
+  }
+  uint32_t rc = ConnectToServerByFtp(up);
+  if (rc != 0) return rc;
+  if (AbortRequested(up->device)) {
+    KV_FAIL("aborted\n");
+    return KAVREL_E_ABORTED;
+  }
+  Report(up->device, KAVREL_UPGRADE_CONNECTED, 0);
+  if (up->network_reset && !up->high_series) return PutConfig(up, DisableText(up->device), true);
+  return KAVREL_OK;
+}
+
+// ---- Uploading --------------------------------------------------------------------------
+
+int RemoveOldVisit(void *context, const char *, const char *relative, int is_file) {
+  Upgrade *up = static_cast<Upgrade *>(context);
+  if (is_file) {
+    if (EqualsNoCase(relative, "flash.bin")) return 1;
+    uint32_t rc = NetClient_FTP_DeleteFile(up->request, relative, 0, 1);
+    if (rc != 0) {
+      KV_LOG(KAVREL_LOG_LOWER, "NetClient_FTP_DeleteFile (%s) error: %X\n", relative, rc);
+      return 0;
+    }
+    ReportName(up->device, KAVREL_UPGRADE_REMOVED, relative);
+    return 1;
+  }
+  std::string dir = std::string("/") + relative;
+  return Upgrade_CleanDeviceDirectory(up->device, up->request, dir.c_str()) == 0 ? 1 : 0;
+}
+
+void NETCLIENT_CALL UploadProgress(NetClientRequestHandle, void *context, uint32_t code,
+                                   uint32_t value) {
+  KavrelDevice *device = static_cast<KavrelDevice *>(context);
+  KavrelUpgradeProgress *progress = &device->upgrade_progress;
+  if (code == NETCLIENT_PROGRESS_SIZE) {
+    progress->file_size = value;
+    progress->file_sent = 0;
+  } else if (code == NETCLIENT_PROGRESS_SENT && value >= progress->file_sent) {
+    progress->sent += value - progress->file_sent;
+    progress->file_sent = value;
+  } else {
+    return;
+  }
+  ReportProgress(device, KAVREL_UPGRADE_SENDING);
+}
+
+uint32_t UploadDirectory(Upgrade *up, const char *relative) {
+  std::string path = relative[0] == '/' ? relative : std::string("/") + relative;
+  uint32_t rc = NetClient_FTP_CreateDir(up->request, path.c_str(), 0, 1);
+  bool existed = rc == NETCLIENT_E_DIR_EXISTS;
+  if (rc != 0 && !existed) return rc;
+  if (!existed) ReportName(up->device, KAVREL_UPGRADE_DIR_CREATED, path);
+  rc = NetClient_FTP_ChangeDir(up->request, path.c_str(), 1);
+  if (rc != 0) return rc;
+  if (!existed) ReportName(up->device, KAVREL_UPGRADE_DIR_ENTERED, path);
+  return 0;
+}
+
+uint32_t UploadFile(Upgrade *up, const char *root, const char *relative) {
+  KavrelDevice *device = up->device;
+  std::string rel = relative;
+  size_t cut = rel.find_last_of("/\\");
+  std::string dir = cut == std::string::npos ? root : LocalPath(root, rel.substr(0, cut));
+  std::string name = BareName(rel);
+  std::string local = LocalPath(dir, name);
+  Device_CopyString(device->upgrade_progress.file_name, sizeof device->upgrade_progress.file_name,
+                    name.c_str());
+  device->upgrade_progress.file_sent = 0;
+  uint32_t rc = NetClient_FTP_PutFileWithProgress(up->request, local.c_str(), name.c_str(),
+                                                  kModeFirmware, 1, UploadProgress, device);
+  ReportProgress(device, KAVREL_UPGRADE_FILE_ENDED);
+  if (rc != 0) return rc;
+  ReportName(device, KAVREL_UPGRADE_FILE_SENT, name);
+  return 0;
+}
+
+int UploadVisit(void *context, const char *root, const char *relative, int is_file) {
+  Upgrade *up = static_cast<Upgrade *>(context);
+  if (AbortTakes(up->device)) {
+    up->upload_error = KAVREL_E_ABORTED;
+    return 0;
+  }
+  uint32_t rc = is_file ? UploadFile(up, root, relative) : UploadDirectory(up, relative);
+  // The network client's "aborted" lacks the failure bit: the host's abort is a failure.
+  if (rc == NETCLIENT_ABORTED) rc = KAVREL_E_ABORTED;
+  up->upload_error = rc;
+  return rc == 0 ? 1 : 0;
+}
+
+// Steps 19 to 22. The result is the upload error.
+uint32_t Upload(Upgrade *up) {
+  if (up->type == 2 && !up->whole_file) {
+    ClearAbortable(up->device);
+    DirWalk(up->workdir.c_str(), "", RemoveOldVisit, up, DIRWALK_NO_DESCENT);
+  }
+  if (up->high_series) ClearAbortable(up->device);
+  DirWalk(up->workdir.c_str(), "", UploadVisit, up, DIRWALK_PARENT_FIRST);
+  ClearAbortable(up->device);
+  NetClient_Disconnect(up->request);
+  if (up->upload_error != 0) KV_LOG(KAVREL_LOG_LOWER, "Upgrade failed error: %X\n", up->upload_error);
+  return up->upload_error;
+}
+
+// ---- Resetting, waiting and restoring -----------------------------------------------------
+
+uint32_t ResetAndWait(Upgrade *up) {
+  KavrelDevice *device = up->device;
+  if (up->high_series && !up->whole_file) {
+    std::string path = std::string(kSetparam) + "?System_reset=5";
+    uint32_t rc = SendCgi(up, path, path.c_str());
+    if (rc != 0) return rc;
+    Report(device, KAVREL_UPGRADE_RESET, 0);
+  }
+  if (device->skip_wait) return KAVREL_OK;
+  uint32_t wait_ms = device->return_wait_s * 1000;
+  uint32_t rc = PingUntilServerReturned(wait_ms, device);
+  if (rc != 0) {
+    KV_LOG(KAVREL_LOG_LOWER, "PingUntilServerReturned failed: %X, %d\n", rc,
+           static_cast<int>(wait_ms));
+  }
+  return rc;
+}
+
+void Restore(Upgrade *up) {
+  uint32_t extra = up->whole_file ? 1 : 0;
+  if (!up->network_reset) {
+    Pause(1);
+    return;
+  }
+  if (up->high_series) {
+    if (up->upload_error == 0) Pause(1 + extra);
+    if (up->device->reset_after_upgrade) {
+      SendCgi(up, std::string(kSetparam) + "?Network_resetip=1&System_reset=1",
+              "/cgi-bin/admin/setparam.cgi?Network_resetip=1");
+    }
+  } else {
+    PutConfig(up, "[SYSTEM]\n<reset system>\nYES\n[NETWORK]\n<install enabled>\nYES\n", false);
+  }
+  Pause(1 + extra);
+}
+
+// ---- The end ------------------------------------------------------------------------------
+
+// Removes the working directory, contents before their directory, reporting each path. The
+// walk sees a link as a file, so a link is removed itself and never followed.
+int RemoveVisit(void *context, const char *root, const char *relative, int is_file) {
+  KavrelDevice *device = static_cast<KavrelDevice *>(context);
+  std::string path = LocalPath(root, relative);
+  int rc = is_file ? OsRemoveFile(path) : OsRemoveTree(path);
+  if (rc == 0) ReportName(device, KAVREL_UPGRADE_HOST_REMOVED, path);
+  return 1;
+}
+
+void RemoveHostTree(KavrelDevice *device, const std::string &dir) {
+  DirWalk(dir.c_str(), "", RemoveVisit, device, DIRWALK_CHILDREN_FIRST);
+  if (OsRemoveTree(dir) == 0) ReportName(device, KAVREL_UPGRADE_HOST_REMOVED, dir);
+}
+
+uint32_t Upgrade_End(Upgrade *up, uint32_t result) {
+  KavrelDevice *device = up->device;
+  OsLockEnter(device->lock);
+  NetClientRequestHandle request = up->request;
+  up->slot->net_request = nullptr;
+  OsLockLeave(device->lock);
+  if (request) NetClient_CloseRequest(request);
+  if (!up->workdir.empty()) RemoveHostTree(device, up->workdir);
+  ReleaseOperationSlot(up->slot);
+  OsLockEnter(device->lock);
+  device->upgrade_running = 0;
+  device->upgrade_abortable = 0;
+  OsLockLeave(device->lock);
+  return result;
+}
+
+// Steps 1 to 5: 0 and a running upgrade holding the long-operation slot, or a refusal.
+uint32_t Upgrade_Start(DeviceHandle device, const UpgradeRequest *request, Upgrade *up) {
+  uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
+  if (rc != KAVREL_OK) return rc;
+  OperationSlot *slot = TakeExclusiveSlot(device);
+  if (!slot) {
+    KV_FAIL("Too many async\n");
+    return KAVREL_E_BUSY;
+  }
+  OsLockEnter(device->lock);
+  bool running = device->upgrade_running != 0;
+  if (!running) {
+    memset(&device->upgrade_progress, 0, sizeof device->upgrade_progress);
+    device->upgrade_running = 1;
+    device->upgrade_abortable = 1;
+    device->upgrade_abort.store(0);
+  }
+  OsLockLeave(device->lock);
+  up->device = device;
+  up->slot = slot;
+  if (running) {
+    ReleaseOperationSlot(slot);
+    KV_FAIL("already upgrading\n");
+    return KAVREL_E_NOT_AVAILABLE;
+  }
+  if (!request || !request->path[0]) {
+    KV_FAIL("invalid arg\n");
+    return Upgrade_End(up, KAVREL_E_INVALIDARG);
+  }
+  up->firmware.assign(request->path, strnlen(request->path, sizeof request->path));
+  device->upgrade_callback = reinterpret_cast<void *>(request->callback);
+  device->upgrade_context = request->context;
+  up->high_series = Device_Series(device) > '3';
+  FirmVersionHeader header{};
+  uint32_t tool = FirmTools_GetVersion(up->firmware.c_str(), &header);
+  if (tool != 0 && !device->flash_all) {
+    KV_LOG(KAVREL_LOG_LOWER, "FirmTools_GetVersion error: %X\n", tool);
+    return Upgrade_End(up, FirmTools_TranslateCode(tool));
+  }
+  up->type = tool != 0 ? 0 : header.package_type;
+  up->whole_file = tool != 0 || (up->type != 0 && up->type != 2);
+  return KAVREL_OK;
+}
+
+uint32_t Upgrade_Run(Upgrade *up) {
+  uint32_t rc = PrepareHost(up);
+  if (rc == KAVREL_OK) rc = PrepareDevice(up);
+  if (rc != KAVREL_OK) return rc;
+  uint32_t result = Upload(up);
+  if (result == 0 && up->type != 1) result = ResetAndWait(up);
+  Restore(up);
+  return result;
+}
+
+}  // namespace
+
+void Upgrade_SetPauseForTests(uint32_t ms) { g_pause_ms.store(ms ? ms : kShippedPauseMs); }
+
+extern "C" {
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Upgrade(DeviceHandle device,
+                                                  const UpgradeRequest *request) {
+  Upgrade up;
+  uint32_t rc = Upgrade_Start(device, request, &up);
+  if (rc != KAVREL_OK) return rc;
+  return Upgrade_End(&up, Upgrade_Run(&up));
+}
+
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortUpgrade(DeviceHandle device) {
+  uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
+  if (rc != KAVREL_OK) return rc;
+  // The request is aborted under the device lock: the upgrade takes it out of the slot under
+  // the same lock before closing it, so an abort never reaches a slot given back.
+  OsLockEnter(device->lock);
+  if (device->upgrade_running) {
+    device->upgrade_abort.store(1);
+    NetClientRequestHandle request = device->exclusive.net_request;
+    if (request && device->upgrade_abortable) {
+      KV_LOG(KAVREL_LOG_FTP, "Try to abort netclient handle %p of (%p)\n",
+             static_cast<void *>(request), static_cast<void *>(device));
+      NetClient_Abort(request);
+    }
+  }
+  OsLockLeave(device->lock);
+  return KAVREL_OK;
+}
+
+}  // extern "C"
