@@ -7,7 +7,7 @@ packages=(
   libasio-dev libssl-dev libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib tinyproxy curl iproute2
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 wine64
 )
 missing=()
 for p in "${packages[@]}"; do

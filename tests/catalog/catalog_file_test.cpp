@@ -165,7 +165,7 @@ TEST(CatalogFile, StoreRefusals) {
 TEST(CatalogFile, NoDirectoryNoCatalogue) {
   std::string base = kvtest::MakeTempDir("catalog-nodir");
   ASSERT_TRUE(kvtest::WriteFile(base + "/file", "x"));
-  setenv("KAVREL_DATA_DIR", (base + "/file/sub").c_str(), 1);
+  kvtest::SetEnv("KAVREL_DATA_DIR", (base + "/file/sub").c_str());
   char cwd[4096];
   ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
   ASSERT_EQ(0, chdir(base.c_str()));
@@ -175,7 +175,7 @@ TEST(CatalogFile, NoDirectoryNoCatalogue) {
   EXPECT_EQ(CATALOG_E_LOAD, Lookup("KM5120", &got));
   EXPECT_EQ("", kvtest::ReadFile(base + "/Data.xml"));
   ASSERT_EQ(0, chdir(cwd));
-  unsetenv("KAVREL_DATA_DIR");
+  kvtest::UnsetEnv("KAVREL_DATA_DIR");
 }
 
 // Four processes store three models each at the same moment: the lock orders them, and

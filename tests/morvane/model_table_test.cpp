@@ -87,9 +87,9 @@ TEST(ModelTableParse, TheShippedFileParses) {
 
 TEST(ModelTableLookup, EnvironmentFileComesFirst) {
   std::string dir = kvtest::MakeTempDir("morvane-env");
-  ::setenv("MORVANE_MODELS_FILE", (dir + "/m.ini").c_str(), 1);
+  kvtest::SetEnv("MORVANE_MODELS_FILE", (dir + "/m.ini").c_str());
   std::vector<std::string> files = morvane::ModelTable_Candidates();
-  ::unsetenv("MORVANE_MODELS_FILE");
+  kvtest::UnsetEnv("MORVANE_MODELS_FILE");
   ASSERT_GE(files.size(), 2u);
   EXPECT_EQ(files[0], dir + "/m.ini");
   EXPECT_EQ(files.back(), kvtest::SourceDir() + "/Morvane/data/morvane-models.ini");

@@ -241,15 +241,15 @@ class ScopedEnv {
     had_ = old != nullptr;
     if (had_) old_ = old;
     if (value)
-      ::setenv(name, value, 1);
+      kvtest::SetEnv(name, value);
     else
-      ::unsetenv(name);
+      kvtest::UnsetEnv(name);
   }
   ~ScopedEnv() {
     if (had_)
-      ::setenv(name_.c_str(), old_.c_str(), 1);
+      kvtest::SetEnv(name_.c_str(), old_.c_str());
     else
-      ::unsetenv(name_.c_str());
+      kvtest::UnsetEnv(name_.c_str());
   }
 
  private:

@@ -13,6 +13,15 @@ std::string BinaryDir();
 // A new empty directory for one test, below the build tree's "test-tmp" folder.
 std::string MakeTempDir(const std::string &prefix);
 
+// Creates one directory (its parent must exist); true when it exists afterwards.
+bool MakeDir(const std::string &path);
+// Creates a new directory named `prefix` and six characters; its path, or "" on failure.
+std::string MakeUniqueDir(const std::string &prefix);
+
+// Sets or removes a variable of this process's environment (for the library and children).
+void SetEnv(const std::string &name, const std::string &value);
+void UnsetEnv(const std::string &name);
+
 std::string ReadFile(const std::string &path);
 bool WriteFile(const std::string &path, const std::string &text);
 
@@ -20,7 +29,8 @@ bool WriteFile(const std::string &path, const std::string &text);
 // hang; it is never a speed requirement, so give it seconds.
 bool WaitUntil(const std::function<bool()> &done, int bound_ms);
 
-// Debian's own interpreter, which has Debian's Python packages (pyftpdlib).
+// Debian's own interpreter, which has Debian's Python packages (pyftpdlib). Built for
+// Windows, the path that the process broker starts on the Linux side.
 std::string SystemPython();
 
 }  // namespace kvtest
