@@ -36,8 +36,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the Wine prefix $WINEPREFIX"
   "$wine" wineboot --init >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
 fi
-wineserver -p
-"$wine" cmd /c exit >/dev/null 2>&1 || true
+# Neither the wineserver nor the services that the first program starts may hold this
+# script's or CTest's output open: both start here with their output in a log.
+wineserver -p </dev/null >>"$work/wine.log" 2>&1
+"$wine" cmd /c exit </dev/null >>"$work/wine.log" 2>&1 || true
 
 # The broker ends when its standard input closes: a pipe that this script holds.
 mkfifo "$work/broker.in"
