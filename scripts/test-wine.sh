@@ -8,6 +8,8 @@
 # tinyproxy and the FTP servers that a Windows test asks for, and the test programs find it
 # through KVTEST_PROCESS_BROKER. Tests that fail for a reason of Wine's own are excluded by
 # name in tests/wine-exclusions.txt, each with its measured reason.
+#
+# Arguments are passed on to CTest (scripts/test-wine.sh -R Ftp runs the FTP tests only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -25,7 +27,7 @@ broker_pid=
 cleanup() {
   [ -n "$broker_pid" ] && kill "$broker_pid" 2>/dev/null && wait "$broker_pid" 2>/dev/null
   type devsim_stop >/dev/null 2>&1 && devsim_stop
-  wineserver -k 2>/dev/null || true
+  wineserver -k 2>/dev/null && wineserver -w 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -38,7 +40,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Neither the wineserver nor the services that the first program starts may hold this
 # script's or CTest's output open: both start here with their output in a log.
-wineserver -p </dev/null >>"$work/wine.log" 2>&1
+# (A wineserver left running for this prefix is used as it is.)
+wineserver -p </dev/null >>"$work/wine.log" 2>&1 || true
 "$wine" cmd /c exit </dev/null >>"$work/wine.log" 2>&1 || true
 
 # The broker ends when its standard input closes: a pipe that this script holds.
@@ -57,7 +60,8 @@ grep -v '^\s*#' tests/wine-exclusions.txt | grep -v '^\s*$' | sed 's/^/  /' || e
 echo "Linux-only test programs (KAVREL_LINUX_ONLY_TESTS in tests/CMakeLists.txt):"
 sed -n '/^set(KAVREL_LINUX_ONLY_TESTS/,/^)/p' tests/CMakeLists.txt | sed '1d;$d' | sed 's/^ */  /'
 ctest_status=0
-ctest --test-dir "$win" --output-on-failure -j 2 ${excluded:+-E "^($excluded)\$"} || ctest_status=$?
+ctest --test-dir "$win" --output-on-failure -j 2 ${excluded:+-E "^($excluded)\$"} "$@" ||
+  ctest_status=$?
 
 # ---- the example host and kavrel.exe against the simulator ----------------------------------
 source tools/devsim/devsim-env.sh

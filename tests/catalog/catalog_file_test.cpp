@@ -10,6 +10,7 @@
 
 #include "catalog_test_util.h"
 #include "child_process.h"
+#include "lock_holder.h"
 #include "platform/os.h"
 #include "test_paths.h"
 
@@ -142,12 +143,13 @@ TEST(CatalogFile, StoreRefusals) {
   ServerParam first = MakeRecord("KM1000", 1);
   ASSERT_EQ(0, ModelCatalog_Store(&first));
   const std::string before = kvtest::ReadFile(dir.file());
-  OsProcessLock held = nullptr;
-  ASSERT_EQ(0, OsProcessLockAcquire(CATALOG_LOCK_NAME, dir.file() + ".lock", 1000, &held));
-  ModelCatalog_SetLockTimeout(300);
   ServerParam second = MakeRecord("KM2000", 2);
-  EXPECT_EQ(CATALOG_E_LOCK, ModelCatalog_Store(&second));
-  OsProcessLockRelease(&held);
+  {
+    kvtest::LockHolder held(CATALOG_LOCK_NAME, dir.file() + ".lock");
+    ASSERT_TRUE(held.held());
+    ModelCatalog_SetLockTimeout(300);
+    EXPECT_EQ(CATALOG_E_LOCK, ModelCatalog_Store(&second));
+  }
   ModelCatalog_SetLockTimeout(0);
   EXPECT_EQ(before, kvtest::ReadFile(dir.file()));
   EXPECT_EQ(0, ModelCatalog_Store(&second)) << "stored once the lock is free";

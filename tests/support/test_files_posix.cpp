@@ -22,6 +22,12 @@ void SetEnv(const std::string &name, const std::string &value) {
 
 void UnsetEnv(const std::string &name) { ::unsetenv(name.c_str()); }
 
+bool BuiltForWindows() { return false; }
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
+std::string TextForm(const std::string &text) { return text; }
+
 std::string SystemPython() {
   return ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
 }

@@ -37,6 +37,19 @@ void SetEnv(const std::string &name, const std::string &value) {
 
 void UnsetEnv(const std::string &name) { _putenv_s(name.c_str(), ""); }
 
+bool BuiltForWindows() { return true; }
+
+bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string TextForm(const std::string &text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
 std::string SystemPython() { return "/usr/bin/python3"; }
 
 }  // namespace kvtest

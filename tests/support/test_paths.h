@@ -22,6 +22,16 @@ std::string MakeUniqueDir(const std::string &prefix);
 void SetEnv(const std::string &name, const std::string &value);
 void UnsetEnv(const std::string &name);
 
+// The platform the test program was built for, for the few checks that only one platform
+// can make (file modes, lock files, the XDG folders of Linux).
+bool BuiltForWindows();
+// A character that ends a folder in a path the platform makes: '/', and '\\' on Windows.
+bool IsPathSeparator(char c);
+
+// What a file written in text mode holds for `text`: the same on Linux, every "\n" as
+// "\r\n" on Windows.
+std::string TextForm(const std::string &text);
+
 std::string ReadFile(const std::string &path);
 bool WriteFile(const std::string &path, const std::string &text);
 
