@@ -25,7 +25,7 @@ export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msht
 work=$(mktemp -d "${TMPDIR:-/tmp}/kavrel-wine.XXXXXX")
 broker_pid=
 cleanup() {
-  [ -n "$broker_pid" ] && kill "$broker_pid" 2>/dev/null && wait "$broker_pid" 2>/dev/null
+  [ -n "$broker_pid" ] && kill "$broker_pid" 2>/dev/null && { wait "$broker_pid" 2>/dev/null || true; }
   type devsim_stop >/dev/null 2>&1 && devsim_stop
   wineserver -k 2>/dev/null && wineserver -w 2>/dev/null || true
   rm -rf "$work"

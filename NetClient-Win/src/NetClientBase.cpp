@@ -84,10 +84,13 @@ uint32_t CNetClientBase::CommonConnect(const char *host, const char *user, const
   if (handle != nullptr) *out = handle;
   // A service may also finish the connect inside the call, as an asynchronous service may
   // for any call: then it sends no completion, and waiting for one would only time out.
+  // A failure inside the call may still have announced a handle, which the service closes
+  // again: it is no connection.
   *at_once = handle != nullptr || error != ERROR_IO_PENDING;
   if (*at_once) {
     m_dwLastError = error;
     m_eDoing = NC_IDLE;
+    if (handle == nullptr) *out = nullptr;
   }
   return 0;
 }
