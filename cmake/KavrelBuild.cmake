@@ -12,6 +12,16 @@ else()
   endif()
 endif()
 
+# Paths inside the objects (__FILE__ in log records, debug information) are relative to the
+# source tree, so that nothing built here names a folder of the machine that built it.
+if(NOT MSVC)
+  add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=")
+  string(FIND "${PROJECT_BINARY_DIR}/" "${PROJECT_SOURCE_DIR}/" kavrel_binary_in_source)
+  if(NOT kavrel_binary_in_source EQUAL 0)
+    add_compile_options("-ffile-prefix-map=${PROJECT_BINARY_DIR}/=build/")
+  endif()
+endif()
+
 if(KAVREL_SANITIZE)
   add_compile_options(-fsanitize=${KAVREL_SANITIZE} -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=${KAVREL_SANITIZE})
@@ -24,6 +34,9 @@ endif()
 function(kavrel_warnings target)
   target_compile_options(${target} PRIVATE ${KAVREL_WARNINGS})
 endfunction()
+
+set(KAVREL_MSVC_DIR ${PROJECT_BINARY_DIR}/msvc)
+file(MAKE_DIRECTORY ${KAVREL_MSVC_DIR})
 
 # kavrel_export_only(target mapfile [deffile]): a shared library that exports only the
 # symbols its version script (ELF) names, or on Windows its .def file (when given) or its
@@ -40,6 +53,14 @@ function(kavrel_export_only target mapfile)
     set_target_properties(${target} PROPERTIES PREFIX "")
     # Self-contained DLLs: the C++ runtime and winpthread linked in, system DLLs imported.
     target_link_options(${target} PRIVATE -static)
+    # The GNU import library comes with the DLL; an MSVC one is made from the DLL's export
+    # list, so that hosts built with either toolchain link against the same DLL.
+    set(def ${KAVREL_MSVC_DIR}/${target}.def)
+    target_link_options(${target} PRIVATE -Wl,--output-def,${def})
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND x86_64-w64-mingw32-dlltool -d ${def} -D $<TARGET_FILE_NAME:${target}>
+              -l ${KAVREL_MSVC_DIR}/${target}.lib
+      VERBATIM)
   else()
     target_link_options(${target} PRIVATE -Wl,--version-script=${mapfile})
     # Sanitizer runtimes are linked into executables only, so shared libraries built with

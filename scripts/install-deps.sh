@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib tinyproxy curl iproute2
   g++-mingw-w64-x86-64 wine64
+  pkg-config dpkg-dev   # the install tests: pkg-config consumers, dpkg-shlibdeps for the packages
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -30,8 +30,9 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 scripts/run-fuzzers.sh build/fuzz "${FUZZ_SECONDS:-20}"
 
-step "Windows cross-build (mingw-w64)"
+step "Windows cross-build (mingw-w64) and its zip"
 scripts/build-windows.sh
+scripts/package-windows.sh
 
 step "Windows build under Wine: tests, example host, kavrel.exe"
 scripts/test-wine.sh

@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "kavrel_results.h"
+#include "kavrel_version.h"
 
 #if defined(_WIN32)
 #if defined(KAVREL_BUILDING)
@@ -38,8 +39,8 @@
 extern "C" {
 #endif
 
-/* The library's own version word, 3.0.3.6 with the lowest byte first. */
-#define KAVREL_VERSION_NUMBER 0x03000306u
+/* The library's own version word (KAVREL_VERSION_NUMBER, 0x03000306 for 3.0.3.6: the lowest
+ * byte is the last number) comes from the build's one version, in kavrel_version.h. */
 
 /* Opaque handles. A DeviceHandle stays valid until Kavrel_Release of its context. */
 typedef struct KavrelContext *KavrelHandle;
@@ -47,11 +48,13 @@ typedef struct KavrelDevice *DeviceHandle;
 
 /*
  * The host's completion callback: called on the context's worker thread, once per
- * asynchronous operation, with the device, the host's context, the operation code (100-112),
- * a status and a value. Statuses: 0 success; 200 failed; 201 credentials refused; 202 reading
- * the reply failed; 203/204 configuration transfer could not be started; 205 configuration
- * download failed; 206 aborted. A read that succeeded reports its end status (0x80070071 or
- * 0x60301) and the byte count as value.
+ * asynchronous operation, one at a time per context, in the order the completions arrived,
+ * with the device, the host's context, the operation code (100-112), a status and a value.
+ * It may run before the call that started the operation has returned, so whatever it needs
+ * must be ready before that call is made. Statuses: 0 success; 200 failed; 201 credentials
+ * refused; 202 reading the reply failed; 203/204 configuration transfer could not be
+ * started; 205 configuration download failed; 206 aborted. A read that succeeded reports its
+ * end status (0x80070071 or 0x60301) and the byte count as value.
  */
 typedef void(KAVREL_CALL *KavrelCallback)(DeviceHandle device, void *context, uint32_t operation,
                                           uint32_t status, uintptr_t value);
@@ -124,8 +127,8 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Initial(KavrelHandle *out, uint32_t ve
 
 /*
  * Kavrel_Release: stops the worker thread, frees every device record and the context, and
- * sets `*handle` to NULL. Completions still queued or in flight are not reported: nothing
- * calls the host after Kavrel_Release returns. 0x80000001 when `handle` or `*handle` is
+ * sets `*handle` to NULL. A callback already running finishes; completions still queued or
+ * in flight are not reported: nothing calls the host after Kavrel_Release returns. 0x80000001 when `handle` or `*handle` is
  * NULL. Not to be called concurrently with other calls on the same context.
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Release(KavrelHandle *handle);
@@ -462,6 +465,34 @@ typedef struct SysInfoData {
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_ParseSysInfo(const char *text, SysInfoData *data);
 
+/*
+ * The version block of a firmware file, as Kavrel_GetFirmVersionInfo fills it: 272 bytes.
+ * Each string holds at most 32 characters and is NUL-terminated. A plain image (a firmware
+ * image without the package records) fills only FirmwareVersion.
+ */
+typedef struct KavrelFirmVersionInfo {
+  char FirmwareVersion[33]; /* header tag 1 */
+  char Tag2[33];            /* header tags 2, 10, 3, 4, 5 and 9, passed on as they are */
+  char Tag10[33];
+  char Tag3[33];
+  char Tag4[33];
+  char Tag5[33];
+  char Tag9[33];
+  char Language[33];        /* the language's name, or "Unknown" */
+  uint32_t PlainImage;      /* 1 for a plain image, 0 for a package */
+  uint32_t PackageType;     /* 0, 1 or 2 (unpackable packages), 3 (header only) */
+} KavrelFirmVersionInfo;
+
+/*
+ * Kavrel_GetFirmVersionInfo: reads the version block of a firmware package or plain image.
+ * Needs no context or device; runs on the calling thread. `info` is zeroed first.
+ * Results: 0x80000003 when either argument is NULL or the file cannot be opened; 0x8006030b
+ * a plain image of the wrong size; 0x8006030d a plain image whose checksum is wrong;
+ * 0xFFFFFFFF a plain image without a version.
+ */
+KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetFirmVersionInfo(const char *file,
+                                                             KavrelFirmVersionInfo *info);
+
 #ifdef __cplusplus
 }
 #endif
@@ -495,5 +526,10 @@ KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, DoNum) == 11188, "sysinfo output cou
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, VideoCodec) == 11192, "sysinfo video codec");
 KAVREL_STATIC_ASSERT_(offsetof(SysInfoData, AudioCodec) == 11196, "sysinfo audio codec");
 KAVREL_STATIC_ASSERT_(sizeof(SysInfoData) == 11208, "sysinfo size");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, Tag2) == 33, "firmware info tag 2");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, Language) == 7 * 33, "firmware language");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, PlainImage) == 264, "firmware plain flag");
+KAVREL_STATIC_ASSERT_(offsetof(KavrelFirmVersionInfo, PackageType) == 268, "firmware type");
+KAVREL_STATIC_ASSERT_(sizeof(KavrelFirmVersionInfo) == 272, "firmware info size");
 
 #endif /* KAVREL_H */

@@ -41,7 +41,7 @@
   XX(KAVREL_E_PKG_WRITE, 0x8006030Cu, "firmware package: writing a file failed")               \
   XX(KAVREL_E_PKG_SHORT, 0x8006030Du, "firmware package: the file ended early")                \
   XX(KAVREL_E_PKG_MKDIR, 0x8006030Eu, "firmware package: output directory not created")        \
-  XX(KAVREL_E_PKG_OTHER, 0x8006030Fu, "firmware package: other failure")                       \
+  XX(KAVREL_E_PKG_OTHER, 0x8006030Fu, "firmware package: unsafe name or a link in the way")   \
   XX(KAVREL_E_PROBE_SOCKET, 0x80060311u, "probe socket could not be created")                  \
   XX(KAVREL_E_PROBE_OPTION, 0x80060312u, "probe socket option could not be set")               \
   XX(KAVREL_E_PROBE_IO, 0x80060313u, "sending or receiving the probe failed")                  \

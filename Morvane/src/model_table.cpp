@@ -143,9 +143,18 @@ std::vector<std::string> ModelTable_Candidates() {
   std::string env = Platform_Getenv("MORVANE_MODELS_FILE");
   if (!env.empty()) files.push_back(env);
   std::string lib = Platform_LibraryDir();
-  if (!lib.empty()) files.push_back(lib + "morvane-models.ini");
-
-  files.push_back(MORVANE_SOURCE_DATA_FILE);
+  if (lib.empty()) return files;
+  files.push_back(lib + "morvane-models.ini");
+  // An installed library sits in <prefix>/lib (or lib/<triplet>) and its data in
+  // <prefix>/share/kavrel: no path of the machine that built it is compiled in.
+  std::string prefix = lib;
+  for (int up = 0; up < 3 && prefix.size() > 1; ++up) {
+    prefix.pop_back();  // the separator
+    size_t cut = prefix.find_last_of("/\\");
+    if (cut == std::string::npos) break;
+    prefix.resize(cut + 1);
+    files.push_back(prefix + MORVANE_SHARE_SUBDIR + "/morvane-models.ini");
+  }
   return files;
 }
 

@@ -30,7 +30,8 @@ bool ModelTable_Parse(const std::string &text, ModelTable *table, std::string *e
 // Null while no file could be read and parsed (tried again at the next call).
 const ModelTable *ModelTable_Get();
 
-// The lookup order of the data file: MORVANE_MODELS_FILE, beside the library, the source tree.
+// The lookup order of the data file: MORVANE_MODELS_FILE, beside the library, then
+// share/kavrel under each of the library folder's three nearest parents (an installed tree).
 std::vector<std::string> ModelTable_Candidates();
 
 }  // namespace morvane

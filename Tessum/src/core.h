@@ -8,9 +8,11 @@
 #include <asio.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -19,10 +21,12 @@
 
 namespace tessum {
 
-// One io_context and TESSUM_POOL_THREADS threads shared by every agent of the process. The
-// first agent starts the threads and the last one stops them; the io_context itself lives
-// until the process ends, so that handles released after the last agent stay safe.
+// TESSUM_POOL_THREADS threads, each running its own io_context, shared by every agent of
+// the process. The first agent starts the threads and the last one stops them; the
+// io_contexts live until the process ends, so that handles released after the last agent
+// stay safe.
 namespace pool {
+// One of the pool's io_contexts, each in turn. A new handle takes one and keeps it.
 asio::io_context &Io();
 void Acquire();
 void Release();
@@ -59,7 +63,7 @@ class Op : public std::enable_shared_from_this<Op> {
  public:
   Op(std::shared_ptr<AgentCore> agent, TessumToken *token, TessumCallback callback,
      void *context);
-  virtual ~Op() = default;
+  virtual ~Op();
 
   bool Claim() { return !claimed_.exchange(true, std::memory_order_acq_rel); }
   bool Claimed() const { return claimed_.load(std::memory_order_acquire); }
@@ -88,8 +92,10 @@ class Op : public std::enable_shared_from_this<Op> {
   TessumCallback callback_;
   void *context_;
   std::atomic<bool> claimed_{false};
-  std::mutex timer_mu_;
-  asio::steady_timer timer_;
+  friend class Deadlines;
+  // The operation's entry in the process-wide list of time-outs; guarded by that list's lock.
+  std::multimap<std::chrono::steady_clock::time_point, std::weak_ptr<Op>>::iterator deadline_;
+  bool has_deadline_ = false;
 };
 
 }  // namespace tessum

@@ -13,6 +13,7 @@ namespace tessum {
 namespace {
 
 using tcp = asio::ip::tcp;
+namespace socket_ops = asio::detail::socket_ops;
 
 // What the request record said, checked and copied: the record is the caller's again as
 // soon as the start returns.
@@ -116,7 +117,7 @@ class HttpOp : public Op {
       : Op(t->agent, token, callback, context),
         t_(std::move(t)),
         plan_(std::move(plan)),
-        resolver_(pool::Io()) {
+        resolver_(t_->sock.get_executor()) {
     if (!plan_.user.empty()) authorization_ = "Basic " + http::Base64(plan_.user + ":" + plan_.password);
   }
 
@@ -149,11 +150,79 @@ class HttpOp : public Op {
 
   std::shared_ptr<HttpOp> Self() { return std::static_pointer_cast<HttpOp>(shared_from_this()); }
 
+  // Under t_->mu. The connection is made and the request sent on the calling thread when the
+  // peer answers at once (a device nearby): handing that work to the pool would cost a
+  // thread hand-off per request. Otherwise the pool waits for the connection. Either way the
+  // completion comes from the pool.
   void ConnectTo(const tcp::endpoint &to) {
     asio::error_code ec;
-    t_->sock.open(to.protocol(), ec);
-    if (!ec) t_->PublishSocket();
-    t_->sock.async_connect(to, [self = Self()](const asio::error_code &e) { self->OnConnected(e); });
+    socket_ops::state_type state = 0;
+    asio::detail::socket_type fd =
+        socket_ops::socket(to.protocol().family(), SOCK_STREAM, IPPROTO_TCP, ec);
+    if (fd == asio::detail::invalid_socket) return Fail(TESSUM_E_CONNECT);
+    if (socket_ops::set_user_non_blocking(fd, state, true, ec)) {
+      socket_ops::connect(fd, to.data(), to.size(), ec);
+    }
+    const bool pending = ec == asio::error::in_progress || ec == asio::error::would_block;
+    // Registered with the pool only now: a socket registered before its connect reports a
+    // hang-up at once, which would wake a pool thread for nothing.
+    asio::error_code assigned;
+    if (!ec || pending) t_->sock.assign(to.protocol(), fd, assigned);
+    if ((ec && !pending) || assigned) {
+      asio::error_code ignored;
+      if (!t_->sock.is_open()) socket_ops::close(fd, state, false, ignored);
+      return Fail(TESSUM_E_CONNECT);
+    }
+    t_->sock.non_blocking(true, ec);
+    t_->PublishSocket();
+    connected_ = !pending;
+    Send();
+  }
+
+  // Under t_->mu.
+  void WaitConnected() {
+    t_->sock.async_wait(tcp::socket::wait_write,
+                        [self = Self()](const asio::error_code &e) { self->OnWritable(e); });
+  }
+
+  void OnWritable(const asio::error_code &ec) {
+    Lock lock(t_->mu);
+    if (Claimed()) return;
+    if (ec) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
+    asio::error_code result;
+    // Readiness may be reported before the connection is settled: wait again then.
+    if (!socket_ops::non_blocking_connect(t_->sock.native_handle(), result)) return WaitConnected();
+    if (result) return End(lock, TESSUM_E_CONNECT, 0);
+    connected_ = true;
+    Send();
+  }
+
+  // Under t_->mu: sends what the socket takes at once and leaves the rest to the pool. Sent
+  // on a connection still being made, the request is refused and waits for the connection;
+  // a connection that failed shows here as a failed send.
+  void Send() {
+    if (request_.empty()) request_ = BuildRequest(plan_, authorization_);
+    asio::error_code ec;
+    size_t sent = t_->sock.write_some(asio::buffer(request_), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again ||
+        ec == asio::error::not_connected) {
+      if (!connected_) return WaitConnected();
+      sent = 0;
+    } else if (ec) {
+      return Fail(connected_ ? TESSUM_E_SOCKET : TESSUM_E_CONNECT);
+    }
+    connected_ = true;
+    if (sent == request_.size()) return ReadHead();
+    asio::async_write(t_->sock, asio::buffer(request_.data() + sent, request_.size() - sent),
+                      [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
+  }
+
+  // Under t_->mu: ends the request with `status` from the pool, whatever thread found it.
+  void Fail(uint32_t status) {
+    asio::post(t_->sock.get_executor(), [self = Self(), status] {
+      Lock lock(self->t_->mu);
+      self->End(lock, status, 0);
+    });
   }
 
   void OnResolved(const asio::error_code &ec, tcp::resolver::results_type results) {
@@ -172,9 +241,10 @@ class HttpOp : public Op {
     if (Claimed()) return;
     if (ec) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
     t_->PublishSocket();
-    request_ = BuildRequest(plan_, authorization_);
-    asio::async_write(t_->sock, asio::buffer(request_),
-                      [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
+    asio::error_code ignored;
+    t_->sock.non_blocking(true, ignored);
+    connected_ = true;
+    Send();
   }
 
   void OnSent(const asio::error_code &ec) {
@@ -219,6 +289,8 @@ class HttpOp : public Op {
       asio::error_code ignored;
       t_->sock.close(ignored);
       head_bytes_.clear();
+      request_.clear();
+      connected_ = false;
       return Connect();
     }
     if (head.status == 407) return End(lock, TESSUM_E_HTTP_AUTH, code);
@@ -267,6 +339,7 @@ class HttpOp : public Op {
   tcp::resolver resolver_;
   std::string authorization_;
   bool digest_sent_ = false;
+  bool connected_ = false;  // the connection is known to be made
   std::string request_;
   std::string head_bytes_;
   char piece_[4096];

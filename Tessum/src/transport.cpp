@@ -29,7 +29,7 @@ class ReadOp : public Op {
   // Under t_->mu.
   void Begin() {
     if (!t_->carry.empty() || t_->eof || t_->remaining == 0) {
-      asio::post(pool::Io(), [self = Self()] { self->FromCarry(); });
+      asio::post(t_->sock.get_executor(), [self = Self()] { self->FromCarry(); });
       return;
     }
     size_t limit = inner_.size();
@@ -194,7 +194,7 @@ class AcceptOp : public Op {
       : Op(listener->agent, token, callback, context),
         listener_(std::move(listener)),
         target_(std::move(target)),
-        peer_(pool::Io()) {}
+        peer_(target_->sock.get_executor()) {}
 
   // Under listener_->mu.
   void Begin() {
@@ -256,7 +256,10 @@ uint32_t StartOn(Transport &t, std::shared_ptr<Op> &slot, const std::shared_ptr<
 }
 
 Transport::Transport(std::shared_ptr<AgentCore> owner, Kind k)
-    : agent(std::move(owner)), kind(k), sock(pool::Io()), acceptor(pool::Io()) {}
+    : Transport(std::move(owner), k, pool::Io()) {}
+
+Transport::Transport(std::shared_ptr<AgentCore> owner, Kind k, asio::io_context &io)
+    : agent(std::move(owner)), kind(k), sock(io), acceptor(io) {}
 
 void Transport::PublishSocket() {
   if (head == nullptr) return;

@@ -14,7 +14,9 @@ enum class Kind { Stream, Listener, Http };
 // under `mu`; completions run on pool threads and take it too.
 class Transport : public std::enable_shared_from_this<Transport> {
  public:
+  // On one of the pool's io_contexts, which serves every operation of the handle.
   Transport(std::shared_ptr<AgentCore> agent, Kind kind);
+  Transport(std::shared_ptr<AgentCore> agent, Kind kind, asio::io_context &io);
 
   // Shows the current socket in the caller's handle (second word). Under `mu`.
   void PublishSocket();

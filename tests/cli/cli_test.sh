@@ -59,6 +59,23 @@ check "verbose" 0 'outputs set' -- -v "${io[@]}" do high
 KAVREL_HOST=127.0.0.1 KAVREL_HTTP_PORT=$DEVSIM_io_HTTP KAVREL_USER=root KAVREL_PASSWORD=pass KAVREL_TYPE=KM2401 \
   check "environment" 0 'input 1: high' -- di
 
+# Firmware files, written here from the format: a package with a scrambled version and a
+# language tag, and a plain image whose version follows the marker.
+python3 - "$DEVSIM_WORKDIR" <<'PY'
+import struct, sys
+d = sys.argv[1]
+scramble = lambda t: bytes((c + i + 48) & 255 for i, c in enumerate(t))
+pkg = struct.pack('<I', 0xB80425A3) + struct.pack('<HH', 1, 9) + scramble(b'KM8111-V2')
+pkg += struct.pack('<HH', 8, 5) + b'fr-ca'
+open(d + '/fw.pkg', 'wb').write(pkg)
+open(d + '/fw.img', 'wb').write(b'xx_FV_HEAD_:KM3111-V1.0.2\0yy')
+PY
+check "firmware info" 0 'version: KM8111-V2' -- firmware info "$DEVSIM_WORKDIR/fw.pkg"
+check "firmware info language" 0 'language: French_Canadian' -- firmware info "$DEVSIM_WORKDIR/fw.pkg"
+check "firmware info json" 0 '"version":"KM8111-V2".*"plain_image":false,"package_type":2' -- --json firmware info "$DEVSIM_WORKDIR/fw.pkg"
+check "firmware info plain" 0 'kind: plain image' -- firmware info "$DEVSIM_WORKDIR/fw.img"
+check "firmware info missing" 1 '0x80000003' -- firmware info "$DEVSIM_WORKDIR/none"
+
 # Mistakes.
 check "no host" 1 'no device host: give --host or set KAVREL_HOST' -- --type KM2401 di
 check "wrong password" 1 '0x80070082 KAVREL_T_E_UNAUTHORIZED' -- --host 127.0.0.1 --http-port "$DEVSIM_io_HTTP" --user root --password nope --type KM2401 di

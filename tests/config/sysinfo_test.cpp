@@ -47,6 +47,7 @@ class SysInfoTest : public ::testing::Test {
   DeviceHandle Unused() { return &context_->devices[3]; }
 
   static void WriteConfig(DeviceHandle device, const std::string &text) {
+    ASSERT_EQ(Device_EnsureDirectory(device), KAVREL_OK);
     ASSERT_TRUE(kvtest::WriteFile(device->config_path, text));
   }
 

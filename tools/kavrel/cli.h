@@ -85,3 +85,4 @@ using Commands = std::vector<Command>;
 // Families of subcommands; each adds its own to `app` and `commands`. Options bound to
 // variables must outlive parsing: a family keeps them in static storage of its own file.
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);

@@ -34,6 +34,7 @@ int main(int argc, char **argv) {
   Output out;
   Commands commands;
   AddDeviceCommands(app, s, out, commands);
+  AddFirmwareCommands(app, s, out, commands);
 
   try {
     app.parse(argc, argv);

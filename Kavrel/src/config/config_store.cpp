@@ -533,6 +533,8 @@ uint32_t ConfigStore_Set(const char *path, const char *section, const char *key,
 uint32_t ConfigStore_GetDeviceValue(KavrelDevice *device, char *out, const char *section,
                                     const char *key, int32_t index) {
   if (!device) return KAVREL_E_INVALIDARG;
+  uint32_t made = Device_EnsureDirectory(device);
+  if (made != KAVREL_OK) return made;
   return ConfigStore_Get(device->config_path, section, key, out, "", index);
 }
 
@@ -541,6 +543,8 @@ uint32_t ConfigStore_SetDeviceValue(KavrelDevice *device, const char *value,
   if (!device) return KAVREL_E_INVALIDARG;
   uint32_t check = CheckWrite(section, key, value, index);
   if (check != KAVREL_OK) return check;
+  uint32_t made = Device_EnsureDirectory(device);
+  if (made != KAVREL_OK) return made;
   if (strncmp(section, "image", 5) == 0) {
     char mode[CONFIG_VALUE_MAX];
     if (ConfigStore_Get(device->config_path, section, "mode", mode, "", -1) != KAVREL_OK) {

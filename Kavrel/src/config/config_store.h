@@ -50,13 +50,14 @@ uint32_t ConfigStore_Get(const char *path, const char *section, const char *key,
 uint32_t ConfigStore_Set(const char *path, const char *section, const char *key,
                          const char *value, int32_t index, int insert_at_top);
 
-// ConfigStore_Set on the device's file. Sections whose name begins with "image" always
+// ConfigStore_Set on the device's file, made on first use (0x80060308 when its directory
+// cannot be made). Sections whose name begins with "image" always
 // carry a "mode" key before any value the library writes: when reading it fails, "mode" =
 // "save" is written first at the top of the section.
 uint32_t ConfigStore_SetDeviceValue(KavrelDevice *device, const char *value,
                                     const char *section, const char *key, int32_t index);
 
-// ConfigStore_Get on the device's file with an empty default.
+// ConfigStore_Get on the device's file with an empty default (its directory made first).
 uint32_t ConfigStore_GetDeviceValue(KavrelDevice *device, char *out, const char *section,
                                     const char *key, int32_t index);
 

@@ -39,7 +39,10 @@ void CutForInstance(const char *server_type, std::string *section) {
 uint32_t TranslateId(KavrelDevice *device, uint32_t id, std::string *section, std::string *key) {
   uint32_t number = id & 0xFFFFu;
   uint32_t instance = id >> 16;
-  uint32_t result =
+  // The translation of some parameters reads the device's file.
+  uint32_t result = Device_EnsureDirectory(device);
+  if (result != KAVREL_OK) return result;
+  result =
       ParamTable_Translate(device->server_type, device->config_path, number, section, key);
   if (result != KAVREL_OK) {
     KV_FAIL("No entry for parameter %u of %s\n", number, device->server_type);

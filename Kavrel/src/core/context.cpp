@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <new>
+#include <type_traits>
 
 #include "core/device.h"
 #include "netclient.h"
@@ -28,11 +29,17 @@ void FreeNodes(KavrelContext *context) {
   while (EventNode *node = Context_Dequeue(context)) DisposeNode(node);
 }
 
+// Sleeps until woken, then handles the queued nodes one at a time. The stop flag is read
+// before each node, so once Kavrel_Release has set it no further node is handled; the
+// nodes left in the queue are freed by the release.
 uint32_t WorkerMain(void *arg) {
   KavrelContext *context = static_cast<KavrelContext *>(arg);
-  while (OsWait(context->stop_event, KAVREL_WORKER_POLL_MS) != 0) {
+  while (!context->stop.load(std::memory_order_acquire)) {
     EventNode *node = Context_Dequeue(context);
-    if (!node) continue;
+    if (!node) {
+      OsWait(context->wake, OS_WAIT_FOREVER);
+      continue;
+    }
     // An embedded node may be reused by its slot as soon as the handler gives the slot back.
     bool embedded = node->embedded != 0;
     if (context->handler) context->handler(context, node);
@@ -41,8 +48,10 @@ uint32_t WorkerMain(void *arg) {
   return 0;
 }
 
-// Records are zero-filled and constructed in place; calloc leaves untouched pages (most of
-// each record's buffers) uncommitted until first use.
+// Records are zero-filled and constructed in place (which writes nothing); calloc leaves
+// the pages uncommitted until a record is first taken (Device_Prepare).
+static_assert(std::is_trivially_default_constructible<KavrelDevice>::value,
+              "constructing a record must not write to it");
 KavrelDevice *AllocateTable(uint32_t count) {
   void *block = calloc(count, sizeof(KavrelDevice));
   if (!block) return nullptr;
@@ -51,12 +60,14 @@ KavrelDevice *AllocateTable(uint32_t count) {
   return table;
 }
 
+// Releases every record's transports first: until then a transport thread may still queue
+// a node (and set the wake event). The queue is emptied before the table is freed, since
+// most nodes are embedded in the records' slots.
 void FreeTable(KavrelContext *context) {
   if (!context->devices) return;
-  for (uint32_t i = 0; i < context->max_devices; ++i) {
-    Device_Free(&context->devices[i]);
-    context->devices[i].~KavrelDevice();
-  }
+  for (uint32_t i = 0; i < context->prepared; ++i) Device_Free(&context->devices[i]);
+  FreeNodes(context);
+  for (uint32_t i = 0; i < context->max_devices; ++i) context->devices[i].~KavrelDevice();
   free(context->devices);
   context->devices = nullptr;
 }
@@ -66,9 +77,10 @@ void DestroyContext(KavrelContext *context) {
   FreeTable(context);
   FreeNodes(context);
   OsThreadDestroy(&context->worker);
-  OsEventClose(&context->stop_event);
+  OsEventClose(&context->wake);
   if (context->queue_lock) OsLockDestroy(&context->queue_lock);
   OsThreadLocalFree();
+  context->~KavrelContext();
   free(context);
 }
 
@@ -80,11 +92,12 @@ uint32_t StartWorker(KavrelContext *context) {
 }
 
 uint32_t CreateContext(uint32_t max_devices, KavrelContext **out) {
-  KavrelContext *context = static_cast<KavrelContext *>(calloc(1, sizeof(KavrelContext)));
-  if (!context) {
+  void *block = calloc(1, sizeof(KavrelContext));
+  if (!block) {
     KV_FAIL("malloc error: %d\n", static_cast<int>(sizeof(KavrelContext)));
     return KAVREL_E_NOMEM;
   }
+  KavrelContext *context = new (block) KavrelContext;
   context->max_devices = max_devices;
   OsThreadLocalInit();  // paired with the OsThreadLocalFree of DestroyContext
   context->devices = AllocateTable(max_devices);
@@ -93,14 +106,7 @@ uint32_t CreateContext(uint32_t max_devices, KavrelContext **out) {
     DestroyContext(context);
     return KAVREL_E_NOMEM;
   }
-  for (uint32_t i = 0; i < max_devices; ++i) {
-    if (Device_Init(&context->devices[i], context) != KAVREL_OK) {
-      KV_FAIL("malloc error: %d\n", static_cast<int>(sizeof(KavrelDevice)));
-      DestroyContext(context);
-      return KAVREL_E_NOMEM;
-    }
-  }
-  if (OsLockCreate(&context->queue_lock) != 0 || OsEventCreate(&context->stop_event, 0) != 0) {
+  if (OsLockCreate(&context->queue_lock) != 0 || OsEventCreate(&context->wake, 0) != 0) {
     KV_FAIL("malloc error: %d\n", 0);
     DestroyContext(context);
     return KAVREL_E_NOMEM;
@@ -118,17 +124,21 @@ uint32_t CreateContext(uint32_t max_devices, KavrelContext **out) {
 
 }  // namespace
 
+// Only a node queued into an empty queue wakes the worker: the worker sleeps only after it
+// found the queue empty, and it takes every node queued behind the first before sleeping.
 void Context_Enqueue(KavrelContext *context, EventNode *node) {
   OsLockEnter(context->queue_lock);
   node->next = nullptr;
   node->prev = context->queue.prev;
-  if (context->queue.prev) {
-    context->queue.prev->next = node;
-  } else {
+  bool was_empty = context->queue.prev == nullptr;
+  if (was_empty) {
     context->queue.next = node;
+  } else {
+    context->queue.prev->next = node;
   }
   context->queue.prev = node;
   OsLockLeave(context->queue_lock);
+  if (was_empty) OsEventSet(context->wake);
 }
 
 EventNode *Context_Dequeue(KavrelContext *context) {
@@ -192,9 +202,9 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Initial(KavrelHandle *out, uint32_t ve
   return Kavrel_InitialEx(out, 16, 0, version);
 }
 
-// The worker is stopped before the device records are freed, and nodes still queued are
-// freed without being handled, so the worker never touches a freed record and the host hears
-// nothing after this returns.
+// The worker is stopped before the device records are freed: it finishes the node it is
+// handling, if any, and handles no other. Nodes still queued are freed without being handled,
+// so the worker never touches a freed record and the host hears nothing after this returns.
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Release(KavrelHandle *handle) {
   if (!handle || !*handle) {
     KV_FAIL("Handle NULL\n");
@@ -202,7 +212,8 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Release(KavrelHandle *handle) {
   }
   KavrelContext *context = *handle;
   *handle = nullptr;
-  OsEventSet(context->stop_event);
+  context->stop.store(1, std::memory_order_release);
+  OsEventSet(context->wake);
   if (OsThreadJoin(context->worker, kWorkerStopWaitMs, nullptr) != 0) {
     OsThreadStop(context->worker, 1);
     if (!OsThreadEnded(context->worker)) {

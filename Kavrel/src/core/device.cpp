@@ -35,20 +35,36 @@ static void Device_MakeDirectory(KavrelDevice *device) {
 }
 
 uint32_t Device_EnsureDirectory(KavrelDevice *device) {
-  if (device->lock) OsLockEnter(device->lock);
+  if (!device->lock) return KAVREL_E_FILE;  // a record never taken holds no files
+  OsLockEnter(device->lock);
   if (!device->directory[0]) Device_MakeDirectory(device);
   uint32_t result = device->directory[0] ? KAVREL_OK : KAVREL_E_FILE;
-  if (device->lock) OsLockLeave(device->lock);
+  OsLockLeave(device->lock);
   return result;
 }
 
-uint32_t Device_Init(KavrelDevice *device, KavrelContext *context) {
-  Device_MakeDirectory(device);
+// Removes the directory with everything in it (the configuration file and the temporary
+// files beside it); the next user makes a new one.
+static void Device_RemoveDirectory(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  if (device->directory[0]) OsRemoveTree(device->directory);
+  device->directory[0] = '\0';
+  device->config_path[0] = '\0';
+  OsLockLeave(device->lock);
+}
+
+// The private directory is not made here but on first use (Device_EnsureDirectory): most
+// records of a large table never hold a file, and making and removing thousands of
+// directories would dominate the cost of a context.
+uint32_t Device_Prepare(KavrelDevice *device, KavrelContext *context) {
+  uint32_t index = static_cast<uint32_t>(device - context->devices);
+  if (index < context->prepared) return KAVREL_OK;
   device->http_port = 80;
   device->ftp_port = 21;
   device->timeout_ms = 60000;
   device->context = context;
   if (OsLockCreate(&device->lock) != 0) return KAVREL_E_NOMEM;
+  context->prepared = index + 1;
   for (OperationSlot &slot : device->slots) {
     Slot_Init(&slot, device, slot.inline_buffer, KAVREL_SLOT_BUFFER - 1);
   }
@@ -84,12 +100,10 @@ static void Device_ReleaseTransports(KavrelDevice *device) {
 }
 
 void Device_Free(KavrelDevice *device) {
+  if (!device->lock) return;  // never taken: nothing was made
   device->closing.store(1);
   Device_ReleaseTransports(device);
-  if (device->config_path[0]) OsRemoveFile(device->config_path);
-  if (device->directory[0]) OsRemoveTree(device->directory);
-  device->directory[0] = '\0';
-  device->config_path[0] = '\0';
+  Device_RemoveDirectory(device);
   if (device->lock) OsLockDestroy(&device->lock);
 }
 
@@ -162,10 +176,12 @@ static uint32_t Device_PrepareForUse(KavrelDevice *device, const char *proxy, co
   return rc;
 }
 
+// The first free record in table order; under the queue lock. Only the records before it
+// are in use, so the records ever taken stay the first `prepared` of the table.
 static KavrelDevice *Device_TakeFree(KavrelContext *context) {
   for (uint32_t i = 0; i < context->max_devices; ++i) {
     KavrelDevice *device = &context->devices[i];
-    if (!device->in_use.load()) return device;
+    if (i >= context->prepared || !device->in_use.load()) return device;
   }
   return nullptr;
 }
@@ -218,11 +234,17 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDeviceEx(KavrelHandle handle, De
     KV_FAIL("No more free device\n");
     return KAVREL_E_NO_FREE_DEVICE;
   }
+  uint32_t rc = Device_Prepare(device, handle);
+  if (rc != KAVREL_OK) {
+    OsLockLeave(handle->queue_lock);
+    KV_FAIL("malloc error: %d\n", static_cast<int>(sizeof(KavrelDevice)));
+    return rc;
+  }
   device->deleting.store(0);
   device->in_use.store(1);
   device->context = handle;
   Device_ResetDescription(device);
-  uint32_t rc = Device_PrepareForUse(device, proxy, bypass);
+  rc = Device_PrepareForUse(device, proxy, bypass);
   if (rc != 0) {
     device->in_use.store(0);
     OsLockLeave(handle->queue_lock);
@@ -253,6 +275,10 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device) {
     return KAVREL_E_HANDLE;
   }
   KavrelContext *context = device->context;
+  if (!context) {  // a record never taken
+    KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice, device is not used\n");
+    return KAVREL_E_INVALIDARG;
+  }
   OsLockEnter(context->queue_lock);
   device->deleting.store(1);
   bool in_use = device->in_use.load() != 0;
@@ -267,10 +293,11 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device) {
   // those may be waiting for the queue lock to queue their completion.
   if (device->net_client) NetClient_Release(&device->net_client);
   if (device->agent) SCHEAGENT_Release(&device->agent);
+  // Before the record is free again, so that its next owner never shares the directory.
+  Device_RemoveDirectory(device);
   OsLockEnter(context->queue_lock);
   device->in_use.store(0);
   OsLockLeave(context->queue_lock);
-  if (device->config_path[0]) OsRemoveFile(device->config_path);
   KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice OK\n");
   return KAVREL_OK;
 }

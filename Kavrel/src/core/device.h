@@ -90,7 +90,9 @@ struct KavrelDevice {
   const char *proxy_user;
   const char *proxy_password;
   uint16_t proxy_port;
-  char directory[KAVREL_STRING];  // private temporary directory of this device
+  // Private temporary directory of this device and the configuration file in it: both
+  // empty until Device_EnsureDirectory makes them, and again after a delete.
+  char directory[KAVREL_STRING];
 };
 
 // Property levels: 0 full configuration, 1 model by server type, 2 HTTP only.
@@ -118,7 +120,10 @@ void Device_CopyString(char *dst, size_t size, const char *src);
 // path calls this first. 0, or 0x80060308 (KAVREL_E_FILE) when it cannot be made.
 uint32_t Device_EnsureDirectory(KavrelDevice *device);
 
-// Once per record, by Kavrel_InitialEx, on zero-filled memory. 0, or a result code.
-uint32_t Device_Init(KavrelDevice *device, KavrelContext *context);
-// Once per record, by Kavrel_Release, whether in use or not.
+// Readies a record the first time it is taken, under the context's queue lock: its lock,
+// slots and defaults on the zero-filled table. A record never taken is never written, so a
+// large table costs address space, not memory or time. 0, or 0x80000002.
+uint32_t Device_Prepare(KavrelDevice *device, KavrelContext *context);
+// Once per record, by Kavrel_Release, whether in use or not; removes the directory. Nothing
+// to do for a record never prepared.
 void Device_Free(KavrelDevice *device);

@@ -53,7 +53,12 @@ void ReleaseOperationSlot(OperationSlot *slot);
 void Operation_UseBuffer(OperationSlot *slot, char *buffer, uint32_t capacity);
 
 // Sends `path` (GET, or POST with the query as the body) to the device. Asynchronous: the
-// result of the start; on 0 the slot belongs to the completion path. Synchronous: waits for
+// result of the start; on 0 the slot belongs to the completion path.
+//
+// Once an asynchronous start has been accepted, neither the submitting thread nor a handler
+// that started the next step touches the slot or its node again: the worker takes each
+// completion as soon as it is queued, so the operation may already have ended, its slot been
+// given back or taken anew, and the host's callback have run, before the start returns. Synchronous: waits for
 // the reply (and reads the body into the slot's buffer when `read_body`), and returns the
 // final status with the normal end of a body counted as 0; a body that filled the buffer
 // gives 0x60301. Never calls the host.

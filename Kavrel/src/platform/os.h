@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 
@@ -118,6 +119,36 @@ int OsFlushFile(void *stdio_file);
 // A name for a new temporary file in the same directory as `path` (it is created empty, so
 // the name is reserved). Empty on failure.
 std::string OsTempFileBeside(const std::string &path);
+
+// Kinds of path, taken without following a symbolic link at the last component.
+enum OsPathKind { OS_PATH_NONE = 0, OS_PATH_FILE = 1, OS_PATH_DIR = 2, OS_PATH_OTHER = 3 };
+// OS_PATH_OTHER covers links, junctions, devices, pipes and sockets.
+OsPathKind OsPathKindOf(const std::string &path);
+// The size of a regular file in bytes, or -1 when it cannot be found or is not a file.
+int64_t OsFileSize(const std::string &path);
+// Creates `path` (or empties it when a regular file is there) for binary writing, never
+// following a link and never opening a device, pipe or directory in its place. The stream,
+// or NULL with *refused set to 1 when something other than a regular file is in the way and
+// 0 for any other failure.
+FILE *OsCreateFileNoFollow(const std::string &path, int *refused);
+// Moves an open stream to an absolute offset, beyond 2 GiB too. 0, or -1.
+int OsSeekFile(FILE *file, uint64_t offset);
+
+// ---- Directory enumeration --------------------------------------------------------------------
+
+typedef struct OsDirImpl *OsDir;  // NULL when not open
+typedef struct OsDirEntry {
+  char name[260];    // the entry's own name, no path
+  int is_directory;  // 1 for a real directory; a link to one is not (links are not followed)
+} OsDirEntry;
+// Opens `path` for enumeration. 0, or -1 when it is not a directory that can be read.
+int OsDirOpen(const std::string &path, OsDir *dir);
+// The next entry ("." and ".." included where the platform lists them): 1 and *entry filled,
+// 0 at the end, -1 on failure. A name longer than the entry holds is skipped.
+int OsDirRead(OsDir dir, OsDirEntry *entry);
+// Starts the enumeration again from the first entry. 0, or -1.
+int OsDirRewind(OsDir dir);
+void OsDirClose(OsDir *dir);  // NULL and *dir NULL accepted; sets *dir to NULL
 
 // ---- Cross-process lock ---------------------------------------------------------------------
 

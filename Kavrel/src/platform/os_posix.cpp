@@ -1,6 +1,7 @@
 // The OS layer over POSIX threads and files.
 #include <errno.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <ftw.h>
 #include <limits.h>
 #include <pthread.h>
@@ -59,11 +60,20 @@ int OsLockTryEnter(OsLock lock) { return lock->mutex.try_lock() ? 0 : -1; }
 
 // ---- Events ---------------------------------------------------------------------------------
 
+// A waiter that returns may close the event at once, while its setter is still inside
+// OsEventSet. The setter notifies after leaving the mutex (notifying under it makes the
+// woken waiter block on the mutex again, a second hand-off per signal), so both hold a
+// reference and the last one out frees the event.
 struct OsEventImpl {
   std::mutex mutex;
   std::condition_variable cv;
   bool signalled = false;
+  std::atomic<int> refs{1};  // the creator's, plus one per OsEventSet in progress
 };
+
+static void EventUnref(OsEventImpl *event) {
+  if (event->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete event;
+}
 
 int OsEventCreate(OsEvent *event, int initially_signalled) {
   if (!event) return -1;
@@ -75,18 +85,20 @@ int OsEventCreate(OsEvent *event, int initially_signalled) {
 
 int OsEventClose(OsEvent *event) {
   if (!event) return 0;
-  delete *event;
+  if (*event) EventUnref(*event);
   *event = nullptr;
   return 0;
 }
 
 int OsEventSet(OsEvent event) {
   if (!event) return -1;
-  // Notified under the mutex: a waiter that wakes may close the event as soon as it has the
-  // mutex, so the setter must be done with the event by then.
-  std::lock_guard<std::mutex> hold(event->mutex);
-  event->signalled = true;
+  event->refs.fetch_add(1, std::memory_order_relaxed);
+  {
+    std::lock_guard<std::mutex> hold(event->mutex);
+    event->signalled = true;
+  }
   event->cv.notify_one();  // auto-reset: one waiter takes the signal
+  EventUnref(event);
   return 0;
 }
 
@@ -447,6 +459,105 @@ std::string OsTempFileBeside(const std::string &path) {
   if (fd < 0) return std::string();
   close(fd);
   return name;
+}
+
+OsPathKind OsPathKindOf(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return OS_PATH_NONE;
+  if (S_ISREG(st.st_mode)) return OS_PATH_FILE;
+  return S_ISDIR(st.st_mode) ? OS_PATH_DIR : OS_PATH_OTHER;
+}
+
+int64_t OsFileSize(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+FILE *OsCreateFileNoFollow(const std::string &path, int *refused) {
+  int dummy = 0;
+  if (!refused) refused = &dummy;
+  *refused = 0;
+  // Non-blocking so that a pipe without a reader fails at once instead of hanging; not
+  // truncating until the file is known to be a regular file.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *refused = (errno == ELOOP || errno == ENXIO) ? 1 : 0;
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *refused = 1;
+    close(fd);
+    return nullptr;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || ftruncate(fd, 0) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  FILE *file = fdopen(fd, "wb");
+  if (!file) close(fd);
+  return file;
+}
+
+int OsSeekFile(FILE *file, uint64_t offset) {
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : -1;
+}
+
+// ---- Directory enumeration --------------------------------------------------------------------
+
+struct OsDirImpl {
+  DIR *dir = nullptr;
+};
+
+int OsDirOpen(const std::string &path, OsDir *dir) {
+  if (!dir) return -1;
+  *dir = nullptr;
+  DIR *handle = opendir(path.c_str());
+  if (!handle) return -1;
+  *dir = new (std::nothrow) OsDirImpl;
+  if (!*dir) {
+    closedir(handle);
+    return -1;
+  }
+  (*dir)->dir = handle;
+  return 0;
+}
+
+static int EntryIsDirectory(DIR *dir, const struct dirent *entry) {
+  if (entry->d_type != DT_UNKNOWN) return entry->d_type == DT_DIR ? 1 : 0;
+  // Some file systems leave the type to a separate look-up.
+  struct stat st;
+  if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  return S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+int OsDirRead(OsDir dir, OsDirEntry *entry) {
+  if (!dir || !entry) return -1;
+  for (;;) {
+    errno = 0;
+    struct dirent *next = readdir(dir->dir);
+    if (!next) return errno == 0 ? 0 : -1;
+    size_t length = strlen(next->d_name);
+    if (length >= sizeof entry->name) continue;
+    memcpy(entry->name, next->d_name, length + 1);
+    entry->is_directory = EntryIsDirectory(dir->dir, next);
+    return 1;
+  }
+}
+
+int OsDirRewind(OsDir dir) {
+  if (!dir) return -1;
+  rewinddir(dir->dir);
+  return 0;
+}
+
+void OsDirClose(OsDir *dir) {
+  if (!dir || !*dir) return;
+  closedir((*dir)->dir);
+  delete *dir;
+  *dir = nullptr;
 }
 
 // ---- Cross-process lock -----------------------------------------------------------------------

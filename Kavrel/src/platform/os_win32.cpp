@@ -1,9 +1,11 @@
 // The OS layer over Win32 kernel objects.
 #include <winsock2.h>
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <atomic>
 #include <new>
@@ -361,6 +363,121 @@ std::string OsTempFileBeside(const std::string &path) {
   char name[MAX_PATH + 1];
   if (GetTempFileNameA(dir.c_str(), "tmp", 0, name) == 0) return std::string();
   return name;
+}
+
+static OsPathKind KindOfAttributes(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return OS_PATH_OTHER;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? OS_PATH_DIR : OS_PATH_FILE;
+}
+
+OsPathKind OsPathKindOf(const std::string &path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return OS_PATH_NONE;
+  return KindOfAttributes(attributes);
+}
+
+int64_t OsFileSize(const std::string &path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+FILE *OsCreateFileNoFollow(const std::string &path, int *refused) {
+  int dummy = 0;
+  if (!refused) refused = &dummy;
+  *refused = 0;
+  OsPathKind kind = OsPathKindOf(path);
+  if (kind == OS_PATH_DIR) return nullptr;
+  if (kind == OS_PATH_OTHER) {
+    *refused = 1;
+    return nullptr;
+  }
+  // Opening the reparse point itself: a link planted after the check is not followed.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      KindOfAttributes(info.dwFileAttributes) != OS_PATH_FILE) {
+    *refused = 1;
+    CloseHandle(handle);
+    return nullptr;
+  }
+  if (!SetEndOfFile(handle)) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  FILE *file = _fdopen(fd, "wb");
+  if (!file) _close(fd);
+  return file;
+}
+
+int OsSeekFile(FILE *file, uint64_t offset) {
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0 ? 0 : -1;
+}
+
+// ---- Directory enumeration --------------------------------------------------------------------
+
+struct OsDirImpl {
+  std::string pattern;
+  HANDLE find = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAA data;
+  bool pending = false;  // `data` holds the first entry, not yet delivered
+};
+
+static int DirStart(OsDirImpl *dir) {
+  if (dir->find != INVALID_HANDLE_VALUE) FindClose(dir->find);
+  dir->find = FindFirstFileA(dir->pattern.c_str(), &dir->data);
+  dir->pending = dir->find != INVALID_HANDLE_VALUE;
+  return dir->pending ? 0 : -1;
+}
+
+int OsDirOpen(const std::string &path, OsDir *dir) {
+  if (!dir) return -1;
+  *dir = nullptr;
+  if (OsPathKindOf(path) != OS_PATH_DIR) return -1;
+  OsDirImpl *impl = new (std::nothrow) OsDirImpl;
+  if (!impl) return -1;
+  char last = path.empty() ? '\0' : path.back();
+  impl->pattern = path + ((last == '/' || last == '\\' || last == ':') ? "*.*" : "\\*.*");
+  if (DirStart(impl) != 0) {
+    delete impl;
+    return -1;
+  }
+  *dir = impl;
+  return 0;
+}
+
+int OsDirRead(OsDir dir, OsDirEntry *entry) {
+  if (!dir || !entry) return -1;
+  for (;;) {
+    if (!dir->pending && !FindNextFileA(dir->find, &dir->data))
+      return GetLastError() == ERROR_NO_MORE_FILES ? 0 : -1;
+    dir->pending = false;
+    size_t length = strlen(dir->data.cFileName);
+    if (length >= sizeof entry->name) continue;
+    memcpy(entry->name, dir->data.cFileName, length + 1);
+    entry->is_directory = KindOfAttributes(dir->data.dwFileAttributes) == OS_PATH_DIR ? 1 : 0;
+    return 1;
+  }
+}
+
+int OsDirRewind(OsDir dir) {
+  if (!dir) return -1;
+  return DirStart(dir);
+}
+
+void OsDirClose(OsDir *dir) {
+  if (!dir || !*dir) return;
+  if ((*dir)->find != INVALID_HANDLE_VALUE) FindClose((*dir)->find);
+  delete *dir;
+  *dir = nullptr;
 }
 
 // ---- Cross-process lock -----------------------------------------------------------------------

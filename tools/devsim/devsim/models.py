@@ -28,13 +28,17 @@ class Model:
 
 
 def default_models_file():
-    """MORVANE_MODELS_FILE, else the file in the source tree next to this simulator."""
+    """MORVANE_MODELS_FILE, else the file of the source tree next to this simulator, else
+    the installed one (share/kavrel/morvane-models.ini, two folders above the package)."""
     env = os.environ.get("MORVANE_MODELS_FILE")
     if env:
         return env
     here = os.path.dirname(os.path.abspath(__file__))
-    return os.path.normpath(os.path.join(here, "..", "..", "..", "Morvane", "data",
-                                         "morvane-models.ini"))
+    source = os.path.normpath(os.path.join(here, "..", "..", "..", "Morvane", "data",
+                                           "morvane-models.ini"))
+    if os.path.exists(source):
+        return source
+    return os.path.normpath(os.path.join(here, "..", "..", "morvane-models.ini"))
 
 
 def load(path=None):
