@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -138,14 +139,20 @@ TEST(Context, DirectoryThatCannotBeMadeIsAFileError) {
   // A temporary directory through a regular file (root ignores permissions).
   std::string root = kvtest::MakeTempDir("ctx");
   ASSERT_TRUE(kvtest::WriteFile(root + "/file", "x"));
-  const char *old = getenv("TMPDIR");
-  std::string saved = old ? old : "";
-  setenv("TMPDIR", (root + "/file").c_str(), 1);
+  // TMPDIR on Linux, TMP on Windows.
+  std::map<std::string, std::pair<bool, std::string>> saved;
+  for (const char *name : {"TMPDIR", "TMP"}) {
+    const char *value = getenv(name);
+    saved[name] = {value != nullptr, value ? value : ""};
+    kvtest::SetEnv(name, root + "/file");
+  }
   uint32_t rc = Kavrel_SetSysInfo(device, "cam1", "SYSTEM", "host name", -1);
-  if (old) {
-    setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
+  for (const auto &v : saved) {
+    if (v.second.first) {
+      kvtest::SetEnv(v.first, v.second.second);
+    } else {
+      kvtest::UnsetEnv(v.first);
+    }
   }
   EXPECT_EQ(rc, 0x80060308u);
   EXPECT_STREQ(device->directory, "");
