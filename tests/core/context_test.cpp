@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
