@@ -10,6 +10,7 @@ packages=(
   openssl  # the `openssl` command: certificates for the network client's HTTPS tests
   vsftpd
   g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 wine64
   pkg-config dpkg-dev   # the install tests: pkg-config consumers, dpkg-shlibdeps for the packages
 )
 missing=()

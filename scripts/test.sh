@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: install what is needed, build, run every test, run the tests again
 # under AddressSanitizer + UndefinedBehaviorSanitizer and the concurrency tests under
-# ThreadSanitizer, run each fuzz target briefly, and cross-build the Windows DLLs.
+# ThreadSanitizer, run each fuzz target briefly, cross-build the Windows DLLs and test
+# programs, and run those under Wine.
 # FUZZ_SECONDS sets the time per fuzz target (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,5 +33,8 @@ scripts/run-fuzzers.sh build/fuzz "${FUZZ_SECONDS:-20}"
 step "Windows cross-build (mingw-w64) and its zip"
 scripts/build-windows.sh
 scripts/package-windows.sh
+
+step "Windows build under Wine: tests, example host, kavrel.exe"
+scripts/test-wine.sh
 
 step "all test stages passed"

@@ -140,6 +140,27 @@ void CopyProxyCredentials(char (&user)[256], char (&password)[256], const NetCli
   if (p->password != nullptr && p->password[0] != '\0') NcCopy(password, sizeof password, p->password);
 }
 
+// The port written in a URL's authority fits 16 bits (or none is written). Checked here, not
+// left to the platform's parser: one seen in use cuts 99999 down to 34463 without a word.
+bool UrlPortFits(const char *url) {
+  const char *start = strstr(url, "://");
+  if (start == nullptr) return true;
+  start += 3;
+  const char *end = start + strcspn(start, "/?#");
+  const char *host = start;
+  for (const char *p = start; p < end; ++p)
+    if (*p == '@') host = p + 1;
+  const char *colon = static_cast<const char *>(memchr(host, ':', static_cast<size_t>(end - host)));
+  if (colon == nullptr) return true;
+  unsigned long port = 0;
+  for (const char *p = colon + 1; p < end; ++p) {
+    if (*p < '0' || *p > '9') return true;  // not a number: the platform's parser refuses it
+    port = port * 10 + static_cast<unsigned long>(*p - '0');
+    if (port > 65535) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---- Shared helpers ----------------------------------------------------------------------
@@ -521,7 +542,9 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CrackUrl(const char *url,
   parts.dwUrlPathLength = sizeof path;
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = sizeof extra;
-  if (!InternetCrackUrlA(url, 0, ICU_DECODE, &parts)) return 0;
+  if (!UrlPortFits(url) || !InternetCrackUrlA(url, 0, ICU_DECODE, &parts)) return 0;
+  // A URL without a host names no server: the descriptor keeps its own.
+  if (host[0] == '\0') return 0;
   NcCopy(info->host, sizeof info->host, host);
   NcCopy(info->user, sizeof info->user, user);
   NcCopy(info->password, sizeof info->password, password);

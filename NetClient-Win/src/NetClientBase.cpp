@@ -76,7 +76,8 @@ NcWait CNetClientBase::WaitCreated(int64_t timeout_ms) {
 
 uint32_t CNetClientBase::CommonConnect(const char *host, const char *user, const char *password,
                                        DWORD service, DWORD flags, uint32_t port,
-                                       uint32_t synchronous, HINTERNET *out) {
+                                       uint32_t synchronous, HINTERNET *out,
+                                       bool *at_once) {
   NcLock lock(m_pRequest->m_Lock);
   m_bWait = (synchronous != 0 || !HasCallback()) ? 1 : 0;
   m_eDoing = NC_CONNECT_ISSUED;
@@ -86,7 +87,18 @@ uint32_t CNetClientBase::CommonConnect(const char *host, const char *user, const
                        service, flags, reinterpret_cast<DWORD_PTR>(m_pRequest));
   // The service may announce the handle (HANDLE_CREATED) before the call returns NULL for
   // an asynchronous connect: keep the announced one.
+  DWORD error = handle == nullptr ? GetLastError() : 0;
   if (handle != nullptr) *out = handle;
+  // A service may also finish the connect inside the call, as an asynchronous service may
+  // for any call: then it sends no completion, and waiting for one would only time out.
+  // A failure inside the call may still have announced a handle, which the service closes
+  // again: it is no connection.
+  *at_once = handle != nullptr || error != ERROR_IO_PENDING;
+  if (*at_once) {
+    m_dwLastError = error;
+    m_eDoing = NC_IDLE;
+    if (handle == nullptr) *out = nullptr;
+  }
   return 0;
 }
 

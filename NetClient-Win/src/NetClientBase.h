@@ -45,8 +45,12 @@ class CNetClientBase {
   virtual void CloseConnect() = 0;
 
   void Attach(CNetClientRequest *request, HINTERNET internet, uint32_t timeout_ms);
+  // Starts the connect. *at_once is set when the service finished it inside the call (a
+  // handle returned, or a failure other than ERROR_IO_PENDING): no completion will follow,
+  // and m_dwLastError holds the outcome.
   uint32_t CommonConnect(const char *host, const char *user, const char *password, DWORD service,
-                         DWORD flags, uint32_t port, uint32_t synchronous, HINTERNET *out);
+                         DWORD flags, uint32_t port, uint32_t synchronous, HINTERNET *out,
+                         bool *at_once);
   void CloseConnectCommon();
 
   // Marks the object aborted (the slot was aborted, disconnected or closed): its waits end

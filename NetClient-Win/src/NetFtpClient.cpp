@@ -81,16 +81,25 @@ uint32_t CNetFtpClient::Connect(const char *host, const char *user, const char *
     m_dwLastError = 0;
     m_phPending = &m_hRequest;
   }
+  bool at_once = false;
   uint32_t r = CommonConnect(host, user, password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE,
-                             port, synchronous, &m_hRequest);
+                             port, synchronous, &m_hRequest, &at_once);
   if (r != 0) return r;
   m_pRequest->m_dwConnectPhase = 2;
-  if (!m_bWait) return 0;
-  if (!IsConnected()) {
+  if (!m_bWait) {
+    // Finished inside the call: the outcome is reported here, as its completion would have.
+    if (at_once) {
+      NcLock lock(m_pRequest->m_Lock);
+      INTERNET_ASYNC_RESULT result = {reinterpret_cast<DWORD_PTR>(m_hRequest), m_dwLastError};
+      OnConnectComplete(result);
+    }
+    return 0;
+  }
+  if (!at_once && !IsConnected()) {
     NcWait w = WaitCreated(m_dwTimeout);
     if (w != NcWait::Done) return w == NcWait::Aborted ? NETCLIENT_ABORTED : NETCLIENT_E_TIMEOUT;
   }
-  NcWait w = WaitComplete(m_dwTimeout);
+  NcWait w = at_once ? NcWait::Done : WaitComplete(m_dwTimeout);
   if (w == NcWait::Aborted) return NETCLIENT_ABORTED;
   NcLock lock(m_pRequest->m_Lock);
   if (w == NcWait::TimedOut) {

@@ -10,6 +10,7 @@
 
 #include "catalog_test_util.h"
 #include "child_process.h"
+#include "lock_holder.h"
 #include "platform/os.h"
 #include "test_paths.h"
 
@@ -142,12 +143,13 @@ TEST(CatalogFile, StoreRefusals) {
   ServerParam first = MakeRecord("KM1000", 1);
   ASSERT_EQ(0, ModelCatalog_Store(&first));
   const std::string before = kvtest::ReadFile(dir.file());
-  OsProcessLock held = nullptr;
-  ASSERT_EQ(0, OsProcessLockAcquire(CATALOG_LOCK_NAME, dir.file() + ".lock", 1000, &held));
-  ModelCatalog_SetLockTimeout(300);
   ServerParam second = MakeRecord("KM2000", 2);
-  EXPECT_EQ(CATALOG_E_LOCK, ModelCatalog_Store(&second));
-  OsProcessLockRelease(&held);
+  {
+    kvtest::LockHolder held(CATALOG_LOCK_NAME, dir.file() + ".lock");
+    ASSERT_TRUE(held.held());
+    ModelCatalog_SetLockTimeout(300);
+    EXPECT_EQ(CATALOG_E_LOCK, ModelCatalog_Store(&second));
+  }
   ModelCatalog_SetLockTimeout(0);
   EXPECT_EQ(before, kvtest::ReadFile(dir.file()));
   EXPECT_EQ(0, ModelCatalog_Store(&second)) << "stored once the lock is free";
@@ -165,7 +167,7 @@ TEST(CatalogFile, StoreRefusals) {
 TEST(CatalogFile, NoDirectoryNoCatalogue) {
   std::string base = kvtest::MakeTempDir("catalog-nodir");
   ASSERT_TRUE(kvtest::WriteFile(base + "/file", "x"));
-  setenv("KAVREL_DATA_DIR", (base + "/file/sub").c_str(), 1);
+  kvtest::SetEnv("KAVREL_DATA_DIR", (base + "/file/sub").c_str());
   char cwd[4096];
   ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
   ASSERT_EQ(0, chdir(base.c_str()));
@@ -175,7 +177,7 @@ TEST(CatalogFile, NoDirectoryNoCatalogue) {
   EXPECT_EQ(CATALOG_E_LOAD, Lookup("KM5120", &got));
   EXPECT_EQ("", kvtest::ReadFile(base + "/Data.xml"));
   ASSERT_EQ(0, chdir(cwd));
-  unsetenv("KAVREL_DATA_DIR");
+  kvtest::UnsetEnv("KAVREL_DATA_DIR");
 }
 
 // Four processes store three models each at the same moment: the lock orders them, and

@@ -11,10 +11,10 @@
 namespace cattest {
 
 DataDir::DataDir(const std::string &prefix) : dir_(kvtest::MakeTempDir(prefix)) {
-  setenv("KAVREL_DATA_DIR", dir_.c_str(), 1);
+  kvtest::SetEnv("KAVREL_DATA_DIR", dir_.c_str());
 }
 
-DataDir::~DataDir() { unsetenv("KAVREL_DATA_DIR"); }
+DataDir::~DataDir() { kvtest::UnsetEnv("KAVREL_DATA_DIR"); }
 
 ServerParam MakeRecord(const std::string &key, int seed) {
   ServerParam p;

@@ -162,7 +162,7 @@ TEST_F(ConfigStoreTest, WritesOneValueWhereReadingFindsIt) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(kvtest::WriteFile(cfg_.path, c.before));
     ASSERT_EQ(ConfigStore_Set(path(), c.section, c.key, c.value, c.index, 0), kOk);
-    EXPECT_EQ(kvtest::ReadFile(cfg_.path), c.after);
+    EXPECT_EQ(kvtest::ReadFile(cfg_.path), kvtest::TextForm(c.after));
     uint32_t result = 0;
     EXPECT_EQ(Get(c.section, c.key, c.index, &result), c.value);
     EXPECT_EQ(result, kOk);
@@ -174,7 +174,7 @@ TEST_F(ConfigStoreTest, WritesOneValueWhereReadingFindsIt) {
 TEST_F(ConfigStoreTest, InsertAtTopPutsTheKeyRightAfterTheHeader) {
   ASSERT_TRUE(kvtest::WriteFile(cfg_.path, "[image0]\n<a>\n1\n"));
   ASSERT_EQ(ConfigStore_Set(path(), "image0", "mode", "save", -1, 1), kOk);
-  EXPECT_EQ(kvtest::ReadFile(cfg_.path), "[image0]\n<mode>\nsave\n<a>\n1\n");
+  EXPECT_EQ(kvtest::ReadFile(cfg_.path), kvtest::TextForm("[image0]\n<mode>\nsave\n<a>\n1\n"));
 }
 
 TEST_F(ConfigStoreTest, RefusesWhatWouldNotReadBack) {
@@ -240,11 +240,11 @@ TEST_F(ConfigStoreTest, LineEndConversions) {
   const std::string crlf = "[S]\r\n<k>\r\nv\r\n\r\n" + Repeat('q', 300) + "\r\nlast\r\n";
   ASSERT_TRUE(kvtest::WriteFile(cfg_.path, mixed));
   ASSERT_EQ(ConfigStore_Normalize(path()), kOk);
-  EXPECT_EQ(kvtest::ReadFile(cfg_.path), lf);
+  EXPECT_EQ(kvtest::ReadFile(cfg_.path), kvtest::TextForm(lf));
   ASSERT_EQ(ConfigStore_ToCrLf(path()), kOk);
   EXPECT_EQ(kvtest::ReadFile(cfg_.path), crlf);
   ASSERT_EQ(ConfigStore_Normalize(path()), kOk);
-  EXPECT_EQ(kvtest::ReadFile(cfg_.path), lf);
+  EXPECT_EQ(kvtest::ReadFile(cfg_.path), kvtest::TextForm(lf));
   EXPECT_EQ(cfgtest::ListDir(cfg_.dir), "config.ini;");
 
   // A missing file normalises to an empty one; there is nothing to convert to CR LF.

@@ -4,7 +4,9 @@
 // it creates the marker and waits to be killed.
 #include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "config/config_store.h"
 
@@ -12,7 +14,7 @@ static void PauseBeforeReplace(const char *, const char *) {
   const char *marker = getenv("CONFIG_WRITER_PAUSE");
   if (!marker) return;
   if (FILE *f = fopen(marker, "w")) fclose(f);
-  for (;;) pause();
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 int main(int argc, char **argv) {

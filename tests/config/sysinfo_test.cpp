@@ -90,8 +90,8 @@ TEST_F(SysInfoTest, GetAndSetOnALevelZeroDevice) {
   ASSERT_EQ(Kavrel_SetSysInfo(device, "50", "image0", "brightness", -1), KAVREL_OK);
   ASSERT_EQ(Kavrel_SetSysInfo(device, "40", "image0", "contrast", -1), KAVREL_OK);
   EXPECT_EQ(kvtest::ReadFile(device->config_path),
-            "[NETWORK]\n<host ip>\n10.0.0.2\n<list>\n(1)b\n\n"
-            "[image0]\n<mode>\nsave\n<brightness>\n50\n<contrast>\n40\n");
+            kvtest::TextForm("[NETWORK]\n<host ip>\n10.0.0.2\n<list>\n(1)b\n\n"
+            "[image0]\n<mode>\nsave\n<brightness>\n50\n<contrast>\n40\n"));
 
   // A refused value leaves the file (and the image section's mode) as it was.
   const std::string before = kvtest::ReadFile(device->config_path);
@@ -165,7 +165,7 @@ TEST_F(SysInfoTest, ByIdReadsAndWritesTheSeriesNames) {
   EXPECT_STREQ(value, "cam7");
   ASSERT_EQ(Kavrel_SetSysInfoByID(device, "9600", (1u << 16) | 485, -1), KAVREL_OK);
   EXPECT_EQ(kvtest::ReadFile(device->config_path),
-            "[SYSTEM]\n<host name>\ncam7\n\n[SERIAL1]\n<baud rate>\n9600\n");
+            kvtest::TextForm("[SYSTEM]\n<host name>\ncam7\n\n[SERIAL1]\n<baud rate>\n9600\n"));
 }
 
 TEST_F(SysInfoTest, WirelessKeyFormatIsTranslated) {
@@ -178,7 +178,8 @@ TEST_F(SysInfoTest, WirelessKeyFormatIsTranslated) {
   char ascii[] = "ascii";
   ASSERT_EQ(Kavrel_SetSysInfoByID(pan_tilt, ascii, 159, -1), KAVREL_OK);
   EXPECT_STREQ(ascii, "ascii");  // the caller's text is not changed
-  EXPECT_EQ(kvtest::ReadFile(pan_tilt->config_path), "[WIRELESS]\n<key hex-format>\nNo\n");
+  EXPECT_EQ(kvtest::ReadFile(pan_tilt->config_path),
+            kvtest::TextForm("[WIRELESS]\n<key hex-format>\nNo\n"));
   ASSERT_EQ(Kavrel_GetSysInfoByID(pan_tilt, value, 159, -1), KAVREL_OK);
   EXPECT_STREQ(value, "ASCII");
   ASSERT_EQ(Kavrel_SetSysInfoByID(pan_tilt, "hex", 159, -1), KAVREL_OK);
@@ -188,7 +189,8 @@ TEST_F(SysInfoTest, WirelessKeyFormatIsTranslated) {
   // Others keep "key format" and write what they are given.
   DeviceHandle camera = DescribeDevice(1, 0, "KM3111");
   ASSERT_EQ(Kavrel_SetSysInfoByID(camera, "hex", 159, -1), KAVREL_OK);
-  EXPECT_EQ(kvtest::ReadFile(camera->config_path), "[WIRELESS]\n<key format>\nhex\n");
+  EXPECT_EQ(kvtest::ReadFile(camera->config_path),
+            kvtest::TextForm("[WIRELESS]\n<key format>\nhex\n"));
   ASSERT_EQ(Kavrel_GetSysInfoByID(camera, value, 159, -1), KAVREL_OK);
   EXPECT_STREQ(value, "hex");
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -100,7 +101,10 @@ TEST(Context, DirectoriesAreMadeOnFirstUseAndRemovedByDeleteAndRelease) {
   struct stat st;
   ASSERT_EQ(stat(dir_a.c_str(), &st), 0) << dir_a;
   EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(st.st_mode & 077, 0u) << "directory readable by others: " << dir_a;
+  // Windows keeps access in ACLs, not in these bits.
+  if (!kvtest::BuiltForWindows()) {
+    EXPECT_EQ(st.st_mode & 077, 0u) << "directory readable by others: " << dir_a;
+  }
   EXPECT_EQ(std::string(a->config_path), dir_a + "/config.ini");
   EXPECT_TRUE(Exists(a->config_path));
   // A second use keeps the same directory; another record gets its own.
@@ -135,14 +139,20 @@ TEST(Context, DirectoryThatCannotBeMadeIsAFileError) {
   // A temporary directory through a regular file (root ignores permissions).
   std::string root = kvtest::MakeTempDir("ctx");
   ASSERT_TRUE(kvtest::WriteFile(root + "/file", "x"));
-  const char *old = getenv("TMPDIR");
-  std::string saved = old ? old : "";
-  setenv("TMPDIR", (root + "/file").c_str(), 1);
+  // TMPDIR on Linux, TMP on Windows.
+  std::map<std::string, std::pair<bool, std::string>> saved;
+  for (const char *name : {"TMPDIR", "TMP"}) {
+    const char *value = getenv(name);
+    saved[name] = {value != nullptr, value ? value : ""};
+    kvtest::SetEnv(name, root + "/file");
+  }
   uint32_t rc = Kavrel_SetSysInfo(device, "cam1", "SYSTEM", "host name", -1);
-  if (old) {
-    setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
+  for (const auto &v : saved) {
+    if (v.second.first) {
+      kvtest::SetEnv(v.first, v.second.second);
+    } else {
+      kvtest::UnsetEnv(v.first);
+    }
   }
   EXPECT_EQ(rc, 0x80060308u);
   EXPECT_STREQ(device->directory, "");

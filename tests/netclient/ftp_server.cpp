@@ -1,7 +1,6 @@
 #include "ftp_server.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include "test_paths.h"
 
@@ -12,8 +11,8 @@ bool PyFtpServer::Start(const std::string &name) {
   if (dir.empty()) return false;
   root_ = dir + "/root";
   work_ = dir + "/work";
-  ::mkdir(root_.c_str(), 0755);
-  ::mkdir(work_.c_str(), 0755);
+  kvtest::MakeDir(root_);
+  kvtest::MakeDir(work_);
   std::string port_file = dir + "/port";
   std::string script = kvtest::SourceDir() + "/tests/netclient/ftp_server.py";
   if (!process_.Start({kvtest::SystemPython(), script, "--root", root_, "--port-file", port_file},

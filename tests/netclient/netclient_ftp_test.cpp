@@ -236,7 +236,7 @@ TEST_F(FtpTest, ListingWithWindowsWildcards) {
   for (const char *name : {"a.txt", "b.bin", "noext"}) {
     ASSERT_TRUE(kvtest::WriteFile(server_.root() + "/" + name, "x"));
   }
-  ASSERT_EQ(0, ::mkdir((server_.root() + "/sub dir").c_str(), 0755));
+  ASSERT_TRUE(kvtest::MakeDir(server_.root() + "/sub dir"));
   ConnectWaiting();
   uint32_t end = 0;
   std::set<std::string> dirs;

@@ -1,41 +1,25 @@
 #include "scripted_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
+
+#include "test_socket.h"
 
 namespace nctest {
 namespace {
 
 int Listen(int *port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr;
-  memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
-    close(fd);
-    return -1;
-  }
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-  *port = ntohs(addr.sin_port);
+  uint16_t bound = 0;
+  int fd = kvtest::ListenLoopback(0, 4, &bound);
+  *port = bound;
   return fd;
 }
 
 // Accepts within bound_ms; -1 otherwise.
 int AcceptWithin(int listener, int bound_ms) {
-  pollfd p = {listener, POLLIN, 0};
-  if (poll(&p, 1, bound_ms) <= 0) return -1;
-  return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (!kvtest::WaitReadable(listener, bound_ms)) return -1;
+  return kvtest::AcceptSocket(listener);
 }
 
 std::string PasvReply(int port) {
@@ -53,7 +37,7 @@ ScriptedPeer::ScriptedPeer(const PeerScript &script) : script_(script) {
 ScriptedPeer::~ScriptedPeer() {
   stop_ = true;
   thread_.join();
-  if (listener_ >= 0) close(listener_);
+  kvtest::CloseSocket(listener_);
 }
 
 std::vector<std::string> ScriptedPeer::Commands() {
@@ -70,19 +54,18 @@ void ScriptedPeer::Run() {
   while (!stop_) {
     int control = AcceptWithin(listener_, 100);
     if (control < 0) continue;
-    int one = 1;
-    setsockopt(control, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    kvtest::SetNoDelay(control);
     Session(control);
-    close(control);
+    kvtest::CloseSocket(control);
   }
 }
 
 bool ScriptedPeer::Send(int fd, const std::string &text) {
   if (!script_.split_every_byte) {
-    return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    return kvtest::SendBytes(fd, text.data(), text.size()) == static_cast<long>(text.size());
   }
   for (char c : text) {
-    if (send(fd, &c, 1, MSG_NOSIGNAL) != 1) return false;
+    if (kvtest::SendBytes(fd, &c, 1) != 1) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   return true;
@@ -96,11 +79,10 @@ bool ScriptedPeer::ReadLine(int fd, std::string *buffer, std::string *line) {
       buffer->erase(0, end + 2);
       return true;
     }
-    pollfd p = {fd, POLLIN, 0};
-    if (stop_ || poll(&p, 1, 100) < 0) return false;
-    if ((p.revents & (POLLIN | POLLHUP)) == 0) continue;
+    if (stop_) return false;
+    if (!kvtest::WaitReadable(fd, 100)) continue;
     char chunk[1024];
-    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    long got = kvtest::RecvBytes(fd, chunk, sizeof chunk);
     if (got <= 0) return false;
     buffer->append(chunk, static_cast<size_t>(got));
   }
@@ -111,7 +93,7 @@ void ScriptedPeer::Session(int control) {
   std::string buffer, line;
   int data_listener = -1;
   auto close_listener = [&] {
-    if (data_listener >= 0) close(data_listener);
+    kvtest::CloseSocket(data_listener);
     data_listener = -1;
   };
   while (ReadLine(control, &buffer, &line)) {
@@ -145,26 +127,26 @@ void ScriptedPeer::Session(int control) {
       } else if (verb == "STOR") {
         std::string stored;
         char chunk[8192];
-        ssize_t got;
+        long got;
         bool cut = false;
-        while ((got = recv(data, chunk, sizeof chunk, 0)) > 0) {
+        while ((got = kvtest::RecvBytes(data, chunk, sizeof chunk)) > 0) {
           stored.append(chunk, static_cast<size_t>(got));
           if (script_.close_control_after >= 0 &&
               static_cast<long>(stored.size()) >= script_.close_control_after && !cut) {
             cut = true;
-            shutdown(control, SHUT_RDWR);
+            kvtest::ShutdownSocket(control);
             if (script_.close_data_too) break;
           }
         }
         std::lock_guard<std::mutex> lock(mu_);
         stored_ = stored;
         if (cut) {
-          close(data);
+          kvtest::CloseSocket(data);
           close_listener();
           return;
         }
       }
-      close(data);
+      kvtest::CloseSocket(data);
       Send(control, script_.transfer_end);
     } else if (verb == "QUIT") {
       Send(control, "221 bye\r\n");

@@ -1,12 +1,34 @@
 // A process that a test starts: its output goes to a log file, never to the test's own
 // stdout or stderr, and it dies with the test (PR_SET_PDEATHSIG), so a crashing test never
 // leaves a server holding CTest's output pipe open.
+//
+// Built for Windows, a program whose name ends in ".exe" is started there (in a job that
+// dies with the test); any other program (the simulator, tinyproxy, an FTP server) is a
+// Linux program, started and stopped on the Linux side by the process broker of the Wine
+// stage (test_broker.cpp), which the test reaches over loopback. Either way the calls below
+// mean the same, and statuses keep waitpid's encoding.
 #pragma once
 
+#include <signal.h>
+#include <stdint.h>
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+// Linux's numbers, which the broker passes on to a Linux process; a Windows process is
+// ended by any of them except SIGCONT.
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
+#ifndef SIGCONT
+#define SIGCONT 18
+#endif
+#ifndef SIGSTOP
+#define SIGSTOP 19
+#endif
+#endif
 
 namespace kvtest {
 
@@ -36,10 +58,18 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
   const std::string &log_path() const { return log_path_; }
 
+  // The process id that a started server should watch (its --parent-pid) so that it ends
+  // with the test: this process on Linux, the broker for a test built for Windows.
+  static long WatchPid();
+
  private:
   pid_t pid_ = -1;
   int status_ = -1;
   std::string log_path_;
+  // Windows only: the local process's handle, or the broker connection of a Linux one.
+  [[maybe_unused]] intptr_t handle_ = 0;
+  [[maybe_unused]] int broker_fd_ = -1;
+  [[maybe_unused]] std::string broker_pending_;
 };
 
 }  // namespace kvtest

@@ -1,16 +1,11 @@
 #include "devsim_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "test_paths.h"
+#include "test_socket.h"
 
 namespace kvtest {
 
@@ -173,11 +168,9 @@ std::string JsonQuote(const std::string &s) {
   return out + "\"";
 }
 
-struct Fd {
+struct Socket {
   int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
+  ~Socket() { CloseSocket(fd); }
 };
 
 }  // namespace
@@ -187,27 +180,20 @@ HttpReply HttpRequest(int port, const std::string &method, const std::string &pa
                       const std::string &password, int timeout_ms) {
   HttpReply reply;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  Fd s;
-  s.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Socket s;
+  s.fd = ConnectLoopback(static_cast<uint16_t>(port));
   if (s.fd < 0) return reply;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s.fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return reply;
   std::string req = method + " " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
   if (!user.empty()) req += "Authorization: Basic " + Base64(user + ":" + password) + "\r\n";
   req += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  if (::send(s.fd, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size()))
-    return reply;
+  if (SendBytes(s.fd, req.data(), req.size()) != static_cast<long>(req.size())) return reply;
   std::string all;
   char buf[4096];
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now()).count();
-    pollfd p{s.fd, POLLIN, 0};
-    if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return reply;
-    ssize_t n = ::recv(s.fd, buf, sizeof buf, 0);
+    if (left <= 0 || !WaitReadable(s.fd, static_cast<int>(left))) return reply;
+    long n = RecvBytes(s.fd, buf, sizeof buf);
     if (n <= 0) break;
     all.append(buf, static_cast<size_t>(n));
   }
@@ -249,7 +235,7 @@ bool Devsim::Start(const std::vector<DevsimDeviceSpec> &devices) {
   std::string ready = workdir_ + "/ready.json";
   std::vector<std::string> argv = {"/bin/sh", DevsimScript(), "--workdir", workdir_,
                                    "--ready-file", ready, "--parent-pid",
-                                   std::to_string(::getpid())};
+                                   std::to_string(ChildProcess::WatchPid())};
   for (const DevsimDeviceSpec &d : devices) {
     argv.push_back("--device");
     argv.push_back(SpecText(d));

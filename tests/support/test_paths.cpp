@@ -1,8 +1,6 @@
 #include "test_paths.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,11 +20,8 @@ std::string BinaryDir() { return FromEnv("KAVREL_BINARY_DIR", KAVREL_TEST_BINARY
 
 std::string MakeTempDir(const std::string &prefix) {
   std::string root = BinaryDir() + "/test-tmp";
-  ::mkdir(root.c_str(), 0755);
-  std::string templ = root + "/" + prefix + "-XXXXXX";
-  std::string buf = templ;
-  if (!::mkdtemp(&buf[0])) return std::string();
-  return buf;
+  MakeDir(root);
+  return MakeUniqueDir(root + "/" + prefix + "-");
 }
 
 std::string ReadFile(const std::string &path) {
@@ -50,7 +45,5 @@ bool WaitUntil(const std::function<bool()> &done, int bound_ms) {
   }
   return true;
 }
-
-std::string SystemPython() { return ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
 
 }  // namespace kvtest

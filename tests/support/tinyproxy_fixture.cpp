@@ -1,36 +1,13 @@
 #include "tinyproxy_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "test_paths.h"
+#include "test_socket.h"
 
 namespace kvtest {
 
-namespace {
-
-uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
-}  // namespace
-
 bool Tinyproxy::Start(const std::string &user, const std::string &password) {
   dir_ = MakeTempDir("tinyproxy");
-  port_ = FreePort();
+  port_ = FreeLoopbackPort();
   std::string conf = "Port " + std::to_string(port_) +
                      "\nListen 127.0.0.1\nTimeout 10\nLogFile \"" + dir_ +
                      "/tinyproxy.log\"\nLogLevel Info\nMaxClients 10\nAllow 127.0.0.1\n"
@@ -45,15 +22,6 @@ bool Tinyproxy::Start(const std::string &user, const std::string &password) {
 
 std::string Tinyproxy::Log() const { return ReadFile(dir_ + "/tinyproxy.log"); }
 
-bool Tinyproxy::Listening() const {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port_);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
+bool Tinyproxy::Listening() const { return LoopbackAccepts(port_); }
 
 }  // namespace kvtest

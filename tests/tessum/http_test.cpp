@@ -1,11 +1,6 @@
 // Tessum's HTTP requests against scripted loopback servers and a real proxy (tinyproxy):
 // credentials (Basic, Digest MD5 and SHA-256), statuses, bodies, refused paths, time-outs,
 // withdrawal, and replies that are broken in every way a device or a network can break them.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <openssl/evp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +12,9 @@
 #include "recorder.h"
 #include "script_server.h"
 #include "tessum.h"
+#include "test_hash.h"
 #include "test_paths.h"
+#include "test_socket.h"
 #include "tinyproxy_fixture.h"
 
 namespace {
@@ -32,18 +29,7 @@ std::string Reply(int code, const std::string &headers, const std::string &body)
          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string Hex(const EVP_MD *md, const std::string &s) {
-  unsigned char d[EVP_MAX_MD_SIZE];
-  unsigned n = 0;
-  EVP_Digest(s.data(), s.size(), d, &n, md, nullptr);
-  std::string out;
-  char b[3];
-  for (unsigned i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", d[i]);
-    out += b;
-  }
-  return out;
-}
+std::string Hex(kvtest::Hash md, const std::string &s) { return kvtest::HashHex(md, s); }
 
 // name=value and name="value" pairs of an Authorization: Digest header.
 std::map<std::string, std::string> DigestParams(const std::string &header) {
@@ -72,7 +58,7 @@ std::map<std::string, std::string> DigestParams(const std::string &header) {
 }
 
 // The device's own check of a Digest answer, written independently of Tessum.
-bool DigestValid(const std::string &request, const std::string &method, const EVP_MD *md,
+bool DigestValid(const std::string &request, const std::string &method, kvtest::Hash md,
                  const std::string &user, const std::string &password) {
   std::string auth = HeaderOf(request, "Authorization");
   if (auth.rfind("Digest ", 0) != 0) return false;
@@ -177,14 +163,14 @@ TEST_F(TessumHttp, BasicCredentials) {
 TEST_F(TessumHttp, DigestMd5AndSha256) {
   const struct {
     const char *algorithm;
-    const EVP_MD *md;
+    kvtest::Hash md;
     const char *password;
     uint32_t status;
   } cases[] = {
-      {"MD5", EVP_md5(), "secret", TESSUM_OK},
-      {"MD5", EVP_md5(), "wrong", TESSUM_E_HTTP_AUTH},
-      {"SHA-256", EVP_sha256(), "secret", TESSUM_OK},
-      {"SHA-256", EVP_sha256(), "wrong", TESSUM_E_HTTP_AUTH},
+      {"MD5", kvtest::Hash::kMd5, "secret", TESSUM_OK},
+      {"MD5", kvtest::Hash::kMd5, "wrong", TESSUM_E_HTTP_AUTH},
+      {"SHA-256", kvtest::Hash::kSha256, "secret", TESSUM_OK},
+      {"SHA-256", kvtest::Hash::kSha256, "wrong", TESSUM_E_HTTP_AUTH},
   };
   for (const auto &c : cases) {
     ScriptServer device([&c](Conn &conn) {
@@ -365,7 +351,7 @@ TEST_F(TessumHttp, BrokenRepliesFail) {
       {"endless headers",
        [](Conn &c) {
          c.Send("HTTP/1.0 200 OK\r\n");
-         for (int i = 0; i < 3000 && ::send(c.fd(), "X-Pad: yyyyyyyy\r\n", 17, MSG_NOSIGNAL) > 0; ++i) {
+         for (int i = 0; i < 3000 && kvtest::SendBytes(c.fd(), "X-Pad: yyyyyyyy\r\n", 17) > 0; ++i) {
          }
          c.WaitForStop();
        },
@@ -376,8 +362,7 @@ TEST_F(TessumHttp, BrokenRepliesFail) {
       {"chunked", [](Conn &c) { c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"); },
        TESSUM_E_HTTP, 0},
       {"reset", [](Conn &c) {
-         linger l{1, 0};
-         ::setsockopt(c.fd(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+         kvtest::SetResetOnClose(c.fd());
        },
        TESSUM_E_SOCKET, 0},
   };

@@ -1,37 +1,16 @@
 #include "script_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <strings.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+
+#include "test_socket.h"
 
 namespace tstest {
 namespace {
 
 thread_local ScriptServer *t_server = nullptr;
-
-int Listen(uint16_t port, uint16_t *bound) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 512) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  *bound = ntohs(a.sin_port);
-  return fd;
-}
 
 }  // namespace
 
@@ -40,7 +19,7 @@ std::string Conn::ReadRequest() {
   char buf[4096];
   size_t head_end;
   while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
-    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    long n = kvtest::RecvBytes(fd_, buf, sizeof buf);
     if (n <= 0) return std::string();
     data.append(buf, static_cast<size_t>(n));
   }
@@ -48,7 +27,7 @@ std::string Conn::ReadRequest() {
   std::string length = HeaderOf(data.substr(0, head_end), "Content-Length");
   size_t want = head_end + (length.empty() ? 0 : std::strtoul(length.c_str(), nullptr, 10));
   while (data.size() < want) {
-    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    long n = kvtest::RecvBytes(fd_, buf, sizeof buf);
     if (n <= 0) break;
     data.append(buf, static_cast<size_t>(n));
   }
@@ -67,9 +46,8 @@ std::string Conn::ReadFor(int ms) {
                     deadline - std::chrono::steady_clock::now())
                     .count();
     if (left <= 0) break;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
-    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (!kvtest::WaitReadable(fd_, static_cast<int>(left))) break;
+    long n = kvtest::RecvBytes(fd_, buf, sizeof buf);
     if (n <= 0) break;
     out.append(buf, static_cast<size_t>(n));
   }
@@ -79,7 +57,7 @@ std::string Conn::ReadFor(int ms) {
 void Conn::Send(const std::string &bytes) {
   size_t off = 0;
   while (off < bytes.size()) {
-    ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+    long n = kvtest::SendBytes(fd_, bytes.data() + off, bytes.size() - off);
     if (n <= 0) return;
     off += static_cast<size_t>(n);
   }
@@ -90,15 +68,15 @@ void Conn::WaitForStop() {
 }
 
 ScriptServer::ScriptServer(Handler handler) : handler_(std::move(handler)) {
-  listen_fd_ = Listen(0, &port_);
+  listen_fd_ = kvtest::ListenLoopback(0, 512, &port_);
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
 ScriptServer::~ScriptServer() {
   stopping_ = true;
-  ::shutdown(listen_fd_, SHUT_RDWR);
+  kvtest::ShutdownSocket(listen_fd_);
   acceptor_.join();
-  ::close(listen_fd_);
+  kvtest::CloseSocket(listen_fd_);
   std::vector<std::thread> workers;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -109,9 +87,8 @@ ScriptServer::~ScriptServer() {
 
 void ScriptServer::AcceptLoop() {
   while (!stopping_) {
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (::poll(&p, 1, 50) <= 0) continue;
-    int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (!kvtest::WaitReadable(listen_fd_, 50)) continue;
+    int fd = kvtest::AcceptSocket(listen_fd_);
     if (fd < 0) continue;
     ++connections_;
     std::lock_guard<std::mutex> lock(mu_);
@@ -119,7 +96,7 @@ void ScriptServer::AcceptLoop() {
       t_server = this;
       Conn conn(fd, &stopping_);
       handler_(conn);
-      ::close(fd);
+      kvtest::CloseSocket(fd);
     });
   }
 }
@@ -148,11 +125,6 @@ std::string HeaderOf(const std::string &request, const std::string &name) {
   return std::string();
 }
 
-uint16_t FreePort() {
-  uint16_t port = 0;
-  int fd = Listen(0, &port);
-  ::close(fd);
-  return port;
-}
+uint16_t FreePort() { return kvtest::FreeLoopbackPort(); }
 
 }  // namespace tstest

@@ -1,9 +1,5 @@
 // Tessum's sockets against peers the test opens itself: connect, read, write, accept,
 // wrapping a socket, time-outs, withdrawal and release while an operation is pending.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +9,7 @@
 #include "recorder.h"
 #include "script_server.h"
 #include "test_paths.h"
+#include "test_socket.h"
 #include "tessum.h"
 
 namespace {
@@ -47,14 +44,7 @@ class TessumSocket : public ::testing::Test {
   TessumAgent *agent_ = nullptr;
 };
 
-uint16_t LocalPort(uintptr_t socket) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  if (::getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-    return 0;
-  }
-  return ntohs(a.sin_port);
-}
+uint16_t LocalPort(uintptr_t socket) { return kvtest::LocalPort(static_cast<int>(socket)); }
 
 TEST_F(TessumSocket, ConnectWriteReadUntilThePeerCloses) {
   ScriptServer server([](Conn &c) {
@@ -219,13 +209,9 @@ TEST_F(TessumSocket, CallbackMayReleaseItsHandleAndAgent) {
 // Active-mode FTP: the caller's own listening socket is wrapped, then one connection is
 // accepted on it and used.
 TEST_F(TessumSocket, WrapAListeningSocketAndAccept) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(fd, 4), 0);
-  uint16_t port = LocalPort(static_cast<uintptr_t>(fd));
+  uint16_t port = 0;
+  int fd = kvtest::ListenLoopback(0, 4, &port);
+  ASSERT_GE(fd, 0);
 
   TessumHandle listener = nullptr;
   ASSERT_EQ(SOCK_TO_COMM_TI(&listener, agent_, static_cast<uintptr_t>(fd), 0, 0, 0, 0), TESSUM_OK);
@@ -236,9 +222,8 @@ TEST_F(TessumSocket, WrapAListeningSocketAndAccept) {
   ASSERT_EQ(SMO_SocketAccept_Init(agent_, &acc.token, Recorder::Callback, &acc, listener, &accepted),
             TESSUM_OK);
   ASSERT_NE(accepted, nullptr);
-  int client = ::socket(AF_INET, SOCK_STREAM, 0);
-  a.sin_port = htons(port);
-  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  int client = kvtest::ConnectLoopback(port);
+  ASSERT_GE(client, 0);
   ASSERT_TRUE(acc.Wait());
   ASSERT_EQ(acc.status(), TESSUM_OK);
   EXPECT_NE(accepted->socket, ~static_cast<uintptr_t>(0));
@@ -247,7 +232,7 @@ TEST_F(TessumSocket, WrapAListeningSocketAndAccept) {
   ASSERT_EQ(COMMON_TI_WriteData(accepted, &w.token, Recorder::Callback, &w, 4, "data"), TESSUM_OK);
   ASSERT_TRUE(w.Wait());
   char got[8] = {};
-  EXPECT_EQ(::recv(client, got, 4, MSG_WAITALL), 4);
+  EXPECT_EQ(kvtest::RecvAll(client, got, 4), 4);
   EXPECT_STREQ(got, "data");
   // The caller's connected socket wrapped as a handle reads like any other.
   TessumHandle wrapped = nullptr;

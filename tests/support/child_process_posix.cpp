@@ -61,6 +61,8 @@ void ChildProcess::Signal(int sig) {
   if (pid_ > 0) ::kill(pid_, sig);
 }
 
+long ChildProcess::WatchPid() { return static_cast<long>(::getpid()); }
+
 int ChildProcess::Stop(int wait_ms) {
   if (pid_ <= 0) return status_;
   ::kill(pid_, SIGTERM);
