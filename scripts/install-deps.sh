@@ -9,7 +9,6 @@ packages=(
   python3 python3-pyftpdlib tinyproxy curl iproute2
   openssl  # the `openssl` command: certificates for the network client's HTTPS tests
   vsftpd
-  g++-mingw-w64-x86-64
   g++-mingw-w64-x86-64 wine64
   pkg-config dpkg-dev   # the install tests: pkg-config consumers, dpkg-shlibdeps for the packages
 )
