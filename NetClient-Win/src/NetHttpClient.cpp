@@ -192,8 +192,11 @@ uint32_t CNetHttpClient::Connect(const char *host, const char *user, const char 
     m_dwLastError = 0;
     m_bTimedOut = 0;
   }
+  // An HTTP connect makes only a handle, at once; the network is reached by the send, so a
+  // connect finished inside the call needs nothing more here (no handle: OpenRequest fails).
+  bool at_once = false;
   uint32_t r = CommonConnect(host, user, password, INTERNET_SERVICE_HTTP, kHttpFlags, port,
-                             synchronous, &m_hConnection);
+                             synchronous, &m_hConnection, &at_once);
   if (r != 0) return r;
   r = OpenRequest(path, post, secure);
   if (r != 0) return r;
