@@ -60,8 +60,11 @@ grep -v '^\s*#' tests/wine-exclusions.txt | grep -v '^\s*$' | sed 's/^/  /' || e
 echo "Linux-only test programs (KAVREL_LINUX_ONLY_TESTS in tests/CMakeLists.txt):"
 sed -n '/^set(KAVREL_LINUX_ONLY_TESTS/,/^)/p' tests/CMakeLists.txt | sed '1d;$d' | sed 's/^ */  /'
 ctest_status=0
-ctest --test-dir "$win" --output-on-failure -j 2 ${excluded:+-E "^($excluded)\$"} "$@" ||
-  ctest_status=$?
+# A test program sometimes stays alive under Wine after its last test passed (see the
+# not-yet-diagnosed part of tests/wine-exclusions.txt): a failed test is run again, up to
+# three times in all, so that this hang alone does not fail the stage.
+ctest --test-dir "$win" --output-on-failure -j 2 --repeat until-pass:3 \
+  ${excluded:+-E "^($excluded)\$"} "$@" || ctest_status=$?
 
 # ---- the example host and kavrel.exe against the simulator ----------------------------------
 source tools/devsim/devsim-env.sh
@@ -80,7 +83,7 @@ same() {
   shift 2
   local want got want_rc=0 got_rc=0
   want=$("$linux/tools/kavrel/kavrel" "$@" 2>&1) || want_rc=$?
-  got=$("$wine" "$win/bin/kavrel.exe" "$@" 2>&1 | tr -d '\r') || got_rc=$?
+  got=$(timeout 120 "$wine" "$win/bin/kavrel.exe" "$@" 2>&1 | tr -d '\r') || got_rc=$?
   got=${got//kavrel.exe/kavrel}
   if [ "$want" == "$got" ] && [ "$want_rc" -eq "$got_rc" ]; then
     passed=$((passed + 1))
@@ -94,7 +97,7 @@ same() {
 host() {
   local name=$1 want=$2 pattern=$3 out rc=0
   shift 4
-  out=$("$wine" "$win/bin/kavrel_example_host.exe" "$@" 2>&1 | tr -d '\r') || rc=$?
+  out=$(timeout 120 "$wine" "$win/bin/kavrel_example_host.exe" "$@" 2>&1 | tr -d '\r') || rc=$?
   if [ "$rc" -eq "$want" ] && grep -Eq -- "$pattern" <<<"$out"; then
     passed=$((passed + 1))
   else

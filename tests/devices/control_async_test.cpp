@@ -103,7 +103,7 @@ TEST_F(ControlAsync, OnceEachOnTheWorker) {
   EXPECT_EQ(calls[7].windows[0].percent, 41u);
   EXPECT_EQ(calls[7].windows[0].form, 1u);
   EXPECT_EQ(count, 1u);
-  EXPECT_NE(kvtest::ReadFile(km2401->config_path).find("over screen>\n41\n"), std::string::npos);
+  EXPECT_NE(kvtest::ReadFile(km2401->config_path).find(kvtest::TextForm("over screen>\n41\n")), std::string::npos);
   DeviceHandle relogged = Open("pw_async", "KM3111", nullptr, "s3cond");
   EXPECT_EQ(Kavrel_HttpOperation(relogged, "/cgi-bin/sysinfo.cgi", 0, 0), 0u);
 }

@@ -171,8 +171,8 @@ TEST_F(Motion, FormPageReadSetAndCopied) {
   form.form = 1;
   ExpectWindow(w[0], form, "form window");
   std::string config = kvtest::ReadFile(full->config_path);
-  EXPECT_NE(config.find("[ALERT]\n<percentage of object size over screen>\n30\n"
-                        "<percentage of sensitivity>\n70"),
+  EXPECT_NE(config.find(kvtest::TextForm("[ALERT]\n<percentage of object size over screen>\n30\n"
+                                        "<percentage of sensitivity>\n70")),
             std::string::npos)
       << config;
 
@@ -181,7 +181,7 @@ TEST_F(Motion, FormPageReadSetAndCopied) {
   ASSERT_EQ(Kavrel_SetMotionDetectionInfo(full, set, 1, 0), 0u);
   EXPECT_EQ(OnlySent(mark, "km2401"), "POST /cgi-bin/motion.cgi per=55&sen=66");
   config = kvtest::ReadFile(full->config_path);
-  EXPECT_NE(config.find("over screen>\n55\n<percentage of sensitivity>\n66"), std::string::npos);
+  EXPECT_NE(config.find(kvtest::TextForm("over screen>\n55\n<percentage of sensitivity>\n66")), std::string::npos);
   ASSERT_EQ(Kavrel_GetMotionDetectionInfo(lite, w, &count, 1, 0), 0u);
   EXPECT_EQ(w[0].percent, 55u);
   EXPECT_EQ(w[0].sensitivity, 66u);
