@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "core/device.h"
 #include "kavrel_results.h"
 #include "platform/log.h"
 #include "platform/os.h"
@@ -487,6 +486,11 @@ uint32_t CheckWrite(const char *section, const char *key, const char *value, int
 
 }  // namespace
 
+uint32_t ConfigStore_CheckWrite(const char *section, const char *key, const char *value,
+                                int32_t index) {
+  return CheckWrite(section, key, value, index);
+}
+
 void ConfigStore_SetReplaceHook(ConfigStoreReplaceHook hook) { g_replace_hook.store(hook); }
 
 uint32_t ConfigStore_Get(const char *path, const char *section, const char *key, char *out,
@@ -528,31 +532,6 @@ uint32_t ConfigStore_Set(const char *path, const char *section, const char *key,
   ValueWriter writer(req);
   for (const Piece &piece : SplitPieces(text)) writer.Take(piece);
   return ReplaceFile(path, writer.Finish(), false);
-}
-
-uint32_t ConfigStore_GetDeviceValue(KavrelDevice *device, char *out, const char *section,
-                                    const char *key, int32_t index) {
-  if (!device) return KAVREL_E_INVALIDARG;
-  uint32_t made = Device_EnsureDirectory(device);
-  if (made != KAVREL_OK) return made;
-  return ConfigStore_Get(device->config_path, section, key, out, "", index);
-}
-
-uint32_t ConfigStore_SetDeviceValue(KavrelDevice *device, const char *value,
-                                    const char *section, const char *key, int32_t index) {
-  if (!device) return KAVREL_E_INVALIDARG;
-  uint32_t check = CheckWrite(section, key, value, index);
-  if (check != KAVREL_OK) return check;
-  uint32_t made = Device_EnsureDirectory(device);
-  if (made != KAVREL_OK) return made;
-  if (strncmp(section, "image", 5) == 0) {
-    char mode[CONFIG_VALUE_MAX];
-    if (ConfigStore_Get(device->config_path, section, "mode", mode, "", -1) != KAVREL_OK) {
-      uint32_t result = ConfigStore_Set(device->config_path, section, "mode", "save", -1, 1);
-      if (result != KAVREL_OK) return result;
-    }
-  }
-  return ConfigStore_Set(device->config_path, section, key, value, index, 0);
 }
 
 uint32_t ConfigStore_Normalize(const char *path) {

@@ -50,6 +50,10 @@ uint32_t ConfigStore_Get(const char *path, const char *section, const char *key,
 uint32_t ConfigStore_Set(const char *path, const char *section, const char *key,
                          const char *value, int32_t index, int insert_at_top);
 
+// The checks of a write (names, value, index) without touching any file: 0 or a code.
+uint32_t ConfigStore_CheckWrite(const char *section, const char *key, const char *value,
+                                int32_t index);
+
 // ConfigStore_Set on the device's file, made on first use (0x80060308 when its directory
 // cannot be made). Sections whose name begins with "image" always
 // carry a "mode" key before any value the library writes: when reading it fails, "mode" =
