@@ -10,6 +10,7 @@
 #include <chrono>
 #include <string>
 
+#include "../curl_fetch.h"
 #include "child_process.h"
 #include "devsim_fixture.h"
 #include "kavrel.h"
@@ -23,19 +24,12 @@ double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The whole run of a curl process, seconds or -1; `*own` gets curl's own %{time_total}.
+// curl fetching the device's configuration over FTP; see bench::CurlFetch.
 double CurlFetch(const kvtest::DevsimDevice &dev, const std::string &local,
                  const std::string &log, double *own) {
-  kvtest::ChildProcess curl;
-  kvtest::WriteFile(log, "");
   std::string url = "ftp://" + dev.user + ":" + dev.password + "@127.0.0.1:" +
                     std::to_string(dev.ftp_port) + "/config.ini";
-  auto start = Clock::now();
-  if (!curl.Start({"curl", "-s", "-S", "-w", "%{time_total}", "-o", local, url}, log)) return -1;
-  kvtest::WaitUntil([&] { return !curl.Running(); }, 60000);
-  double took = Seconds(start);
-  *own = atof(kvtest::ReadFile(log).c_str());
-  return took;
+  return bench::CurlFetch(url, local, log, own);
 }
 
 }  // namespace

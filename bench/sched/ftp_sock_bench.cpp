@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 
+#include "../curl_fetch.h"
 #include "ftp_runner.h"
 #include "ftp_server.h"
 #include "test_paths.h"
@@ -34,21 +35,12 @@ double SocketFetch(const nctest::PyFtpServer &server, const std::string &local) 
   return Seconds(start);
 }
 
-// The whole run of a curl process (start-up included), seconds or -1; `*own` gets curl's own
-// figure for the transfer (%{time_total}), which leaves its start-up out.
+// curl fetching the server's file; see bench::CurlFetch.
 double CurlFetch(const nctest::PyFtpServer &server, const std::string &local, double *own) {
-  kvtest::ChildProcess curl;
-  std::string log = server.work() + "/curl.log";
-  kvtest::WriteFile(log, "");
   std::string url = "ftp://" + std::string(nctest::PyFtpServer::user()) + ":" +
                     nctest::PyFtpServer::password() + "@127.0.0.1:" +
                     std::to_string(server.port()) + "/config.ini";
-  auto start = Clock::now();
-  if (!curl.Start({"curl", "-s", "-S", "-w", "%{time_total}", "-o", local, url}, log)) return -1;
-  kvtest::WaitUntil([&] { return !curl.Running(); }, 60000);
-  double took = Seconds(start);
-  *own = atof(kvtest::ReadFile(log).c_str());
-  return took;
+  return bench::CurlFetch(url, local, server.work() + "/curl.log", own);
 }
 
 }  // namespace
