@@ -5,14 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,6 +17,7 @@
 #include "kavrel.h"
 #include "test_logger.h"
 #include "test_paths.h"
+#include "test_socket.h"
 
 namespace transfer_test {
 
@@ -72,38 +67,18 @@ inline bool AllLineEndsCrLf(const std::string &text) {
 }
 
 // True when something accepts connections on 127.0.0.1:port.
-inline bool PortOpen(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool open = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
-  close(fd);
-  return open;
-}
+inline bool PortOpen(int port) { return kvtest::LoopbackAccepts(static_cast<uint16_t>(port)); }
 
 // A loopback port that nothing listens on (bound, then closed).
-inline int ClosedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr));
-  socklen_t length = sizeof(addr);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &length);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
+inline int ClosedPort() { return kvtest::FreeLoopbackPort(); }
 
 inline size_t FilesIn(const std::string &directory) {
-  DIR *dir = opendir(directory.c_str());
-  if (!dir) return 0;
+  std::error_code error;
   size_t count = 0;
-  while (dirent *entry = readdir(dir)) {
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) ++count;
+  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+       it.increment(error)) {
+    ++count;
   }
-  closedir(dir);
   return count;
 }
 
@@ -116,7 +91,7 @@ class ConfigTransfer : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     data_dir_ = new std::string(kvtest::MakeTempDir("config-transfer-data"));
-    setenv("KAVREL_DATA_DIR", (*data_dir_ + "/").c_str(), 1);
+    kvtest::SetEnv("KAVREL_DATA_DIR", *data_dir_ + "/");
     sim_ = new kvtest::Devsim;
     ASSERT_TRUE(sim_->Start({{"KM4130", "cgi"},
                              {"KM3111", "area"},
@@ -129,7 +104,7 @@ class ConfigTransfer : public ::testing::Test {
   static void TearDownTestSuite() {
     delete sim_;
     sim_ = nullptr;
-    unsetenv("KAVREL_DATA_DIR");
+    kvtest::UnsetEnv("KAVREL_DATA_DIR");
     delete data_dir_;
   }
 

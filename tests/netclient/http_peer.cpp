@@ -1,15 +1,14 @@
 #include "http_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <sstream>
 #include <thread>
 
 #include "test_paths.h"
+#include "test_socket.h"
 
 namespace nctest {
 
@@ -118,19 +117,6 @@ std::string PeerPattern(size_t n) {
   return out;
 }
 
-int ClosedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
+int ClosedPort() { return kvtest::FreeLoopbackPort(); }
 
 }  // namespace nctest
