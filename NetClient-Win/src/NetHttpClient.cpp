@@ -236,6 +236,7 @@ uint32_t CNetHttpClient::SendAndWait(const char *extra, DWORD *error) {
     m_eDoing = NC_CONNECTING;
     m_dwLastError = 0;
     m_bHostLost = false;
+    m_qwBodyRead = 0;
     m_evRequestComplete.Reset();
     if (!m_pRequest->m_bSkipCredentials) {
       InternetSetOptionA(m_hRequest, INTERNET_OPTION_USERNAME, m_pRequest->m_szUser,
@@ -413,7 +414,7 @@ uint32_t CNetHttpClient::Read(void *buffer, uint32_t size, uint32_t *bytes_read)
     // A read that failed (the body broke off) must not look like the end of the body.
     if (m_dwLastError != 0) return NETCLIENT_READ_FAILED;
     *bytes_read = m_Buffers.dwBufferLength;
-    return *bytes_read != 0 ? NETCLIENT_READ_DATA : NETCLIENT_READ_END;
+    return Delivered(*bytes_read);
   }
   m_Buffers = INTERNET_BUFFERSA();
   m_Buffers.dwStructSize = sizeof m_Buffers;
@@ -426,8 +427,8 @@ uint32_t CNetHttpClient::Read(void *buffer, uint32_t size, uint32_t *bytes_read)
   if (InternetReadFileExA(m_hRequest, &m_Buffers, 0, reinterpret_cast<DWORD_PTR>(m_pRequest))) {
     m_eDoing = NC_IDLE;
     *bytes_read = m_Buffers.dwBufferLength;
-    if (*bytes_read != 0) return NETCLIENT_READ_DATA;
-    return m_evReceivingResponse.IsSet() ? NETCLIENT_READ_RECEIVING : NETCLIENT_READ_END;
+    if (*bytes_read == 0 && m_evReceivingResponse.IsSet()) return NETCLIENT_READ_RECEIVING;
+    return Delivered(*bytes_read);
   }
   if (GetLastError() == ERROR_IO_PENDING) {
     m_bReadPending = 1;
@@ -435,4 +436,13 @@ uint32_t CNetHttpClient::Read(void *buffer, uint32_t size, uint32_t *bytes_read)
   }
   m_eDoing = NC_IDLE;
   return NETCLIENT_READ_FAILED;
+}
+
+// A piece of the body handed over, or its end. WinINet may end a body that broke off before
+// its Content-Length as though it were whole (Wine's does: a read that succeeds with no
+// bytes), so the end counts only once the declared length has arrived.
+uint32_t CNetHttpClient::Delivered(uint32_t bytes) {
+  m_qwBodyRead += bytes;
+  if (bytes != 0) return NETCLIENT_READ_DATA;
+  return m_qwBodyRead < QueryContentLength() ? NETCLIENT_READ_FAILED : NETCLIENT_READ_END;
 }

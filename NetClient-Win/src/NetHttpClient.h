@@ -37,10 +37,12 @@ class CNetHttpClient : public CNetClientBase {
   uint32_t ProbeRest();
   void ReadBackCredentials();
   void ReportConnect(DWORD error);
+  uint32_t Delivered(uint32_t bytes);
 
   INTERNET_BUFFERSA m_Buffers = {};
   uint32_t m_bReadPending = 0;
   HINTERNET m_hConnection = nullptr;
   std::chrono::steady_clock::time_point m_SendStart;
   bool m_bHostLost = false;  // the probe after a failed asynchronous connect found no answer
+  uint64_t m_qwBodyRead = 0;  // bytes of the current response's body handed to the caller
 };
