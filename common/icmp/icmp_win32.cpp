@@ -15,6 +15,7 @@ struct IcmpEchoSocket {
   SOCKET fd = INVALID_SOCKET;
   HANDLE helper = INVALID_HANDLE_VALUE;
   IcmpEchoKind kind = ICMP_ECHO_RAW;
+  bool winsock = false;  // this socket's start of Windows Sockets, ended by IcmpEcho_Close
   uint32_t target = 0;
   uint16_t identifier = 0;
   int last_error = 0;
@@ -94,8 +95,17 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
   if (!s) return WSA_NOT_ENOUGH_MEMORY;
   s->target = target;
   s->identifier = static_cast<uint16_t>(GetCurrentProcessId() & 0xFFFF);
+  // The caller may not have started Windows Sockets (the network client's probe can run
+  // before any connection): without a start of its own every socket call fails with
+  // WSANOTINITIALISED. Starts are counted, so this one is ended on close.
+  WSADATA data;
+  int error = WSAStartup(MAKEWORD(2, 2), &data);
+  if (error != 0) {
+    delete s;
+    return error;
+  }
+  s->winsock = true;
   s->fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  int error = 0;
   if (s->fd == INVALID_SOCKET) {
     error = WSAGetLastError();
     if (error == WSAEACCES) error = OpenHelper(s);
@@ -121,6 +131,7 @@ void IcmpEcho_Close(IcmpEchoSocket **socket) {
   if (!socket || !*socket) return;
   if ((*socket)->fd != INVALID_SOCKET) closesocket((*socket)->fd);
   if ((*socket)->helper != INVALID_HANDLE_VALUE) IcmpCloseHandle((*socket)->helper);
+  if ((*socket)->winsock) WSACleanup();
   delete *socket;
   *socket = nullptr;
 }
