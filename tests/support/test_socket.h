@@ -12,6 +12,8 @@ namespace kvtest {
 int ListenLoopback(uint16_t port, int backlog, uint16_t *bound);
 // A socket connected to 127.0.0.1:port; -1 when refused.
 int ConnectLoopback(uint16_t port);
+// A socket connected to an IPv4 address (host byte order) and port; -1 when refused.
+int ConnectIPv4(uint32_t address, uint16_t port);
 // The next connection on a listening socket; -1 on failure.
 int AcceptSocket(int listener);
 void CloseSocket(int fd);
