@@ -15,9 +15,9 @@
 
 using ftptest::Peer;
 using ftptest::PeerPlan;
-using kvtest::FileExists;
 using ftptest::Pattern;
 using ftptest::Runner;
+using kvtest::FileExists;
 
 namespace {
 
