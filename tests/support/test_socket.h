@@ -32,6 +32,10 @@ long RecvAll(int fd, void *buffer, size_t size);
 // True when the socket can be read (data or a close) within timeout_ms.
 bool WaitReadable(int fd, int timeout_ms);
 
+// True when a process started from this one would get the socket too (not close-on-exec
+// on Linux, an inheritable handle on Windows).
+bool InheritedByChildren(int fd);
+
 // The local port a socket is bound to; 0 when unknown.
 uint16_t LocalPort(int fd);
 // A loopback port that was free a moment ago.

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -81,6 +82,11 @@ long RecvAll(int fd, void *buffer, size_t size) {
 bool WaitReadable(int fd, int timeout_ms) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, timeout_ms) > 0;
+}
+
+bool InheritedByChildren(int fd) {
+  int flags = ::fcntl(fd, F_GETFD);
+  return flags >= 0 && (flags & FD_CLOEXEC) == 0;
 }
 
 uint16_t LocalPort(int fd) {

@@ -105,6 +105,12 @@ bool WaitReadable(int fd, int timeout_ms) {
   return WSAPoll(&p, 1, timeout_ms) > 0;
 }
 
+bool InheritedByChildren(int fd) {
+  DWORD flags = 0;
+  return GetHandleInformation(reinterpret_cast<HANDLE>(S(fd)), &flags) &&
+         (flags & HANDLE_FLAG_INHERIT) != 0;
+}
+
 uint16_t LocalPort(int fd) {
   sockaddr_in a{};
   int len = sizeof a;
