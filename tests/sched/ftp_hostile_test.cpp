@@ -15,9 +15,9 @@
 
 using ftptest::Peer;
 using ftptest::PeerPlan;
-using ftptest::Exists;
 using ftptest::Pattern;
 using ftptest::Runner;
+using kvtest::FileExists;
 
 namespace {
 
@@ -118,7 +118,7 @@ TEST_P(Hostile, EachRowGivesItsOutcome) {
       EXPECT_EQ(expected, kvtest::ReadFile(local));
     }
     if (row.download && row.status != 0) {
-      EXPECT_FALSE(Exists(local));
+      EXPECT_FALSE(FileExists(local));
     }
     if (row.sent[0]) {
       std::vector<std::string> commands = peer.Commands();

@@ -1,5 +1,6 @@
 // The socket FTP client's parsers as tables: reply codes, the framing of one reply, PASV
-// replies, dotted addresses and the active-mode port search.
+// replies, dotted addresses and the active-mode port search, with the platform's listening
+// socket that the search tries.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +8,9 @@
 #include <vector>
 
 #include "sched/ftp_chain.h"
+#include "sched/ftp_net.h"
 #include "sched/ftp_sock.h"
+#include "test_socket.h"
 
 namespace {
 
@@ -133,6 +136,43 @@ TEST(FtpListenSearch, OnePassThenGivesUp) {
   EXPECT_EQ(46600u, port);
   EXPECT_EQ(7u, socket);
   EXPECT_EQ(0x80070074u, FtpSock_ListenSearch(0, NoSocket, &socket, &port));
+}
+
+// The search goes on only past a port the platform reports taken, and the server's data
+// connection must reach our listener alone: it never waits in accept, a port someone else
+// listens on is taken, and a process the host starts later does not get the socket.
+TEST(FtpNetListen, ATakenPortIsReportedAndTheListenerIsOurs) {
+  uint16_t taken = 0;
+  int other = kvtest::ListenLoopback(0, 1, &taken);  // also starts the platform's sockets
+  ASSERT_GE(other, 0);
+  uintptr_t socket = 0;
+  EXPECT_EQ(FTPNET_IN_USE, FtpNet_Listen(taken, &socket));
+  kvtest::CloseSocket(other);
+
+  uint16_t port = kvtest::FreeLoopbackPort();
+  ASSERT_EQ(FTPNET_OK, FtpNet_Listen(port, &socket));
+  const int listener = static_cast<int>(socket);
+  EXPECT_EQ(port, kvtest::LocalPort(listener));
+  EXPECT_FALSE(kvtest::InheritedByChildren(listener));
+  EXPECT_EQ(-1, kvtest::AcceptSocket(listener));  // nothing waiting: no block
+  uintptr_t second = 0;
+  EXPECT_EQ(FTPNET_IN_USE, FtpNet_Listen(port, &second));
+
+  int client = kvtest::ConnectLoopback(port);
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(kvtest::WaitReadable(listener, 10000));
+  int server = kvtest::AcceptSocket(listener);
+  EXPECT_GE(server, 0);
+  uint32_t local = 0, peer = 0;
+  EXPECT_EQ(0, FtpNet_LocalAddress(static_cast<uintptr_t>(server), &local));
+  EXPECT_EQ(0, FtpNet_PeerAddress(static_cast<uintptr_t>(server), &peer));
+  EXPECT_EQ(0x7F000001u, local);
+  EXPECT_EQ(0x7F000001u, peer);
+  kvtest::CloseSocket(server);
+  kvtest::CloseSocket(client);
+
+  FtpNet_Close(socket);
+  EXPECT_FALSE(kvtest::LoopbackAccepts(port));
 }
 
 }  // namespace

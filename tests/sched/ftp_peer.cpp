@@ -1,52 +1,36 @@
 #include "ftp_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
+
+#include "test_socket.h"
 
 namespace ftptest {
 namespace {
 
 int Listen(int *port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
-    close(fd);
-    return -1;
-  }
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-  *port = ntohs(addr.sin_port);
+  uint16_t bound = 0;
+  int fd = kvtest::ListenLoopback(0, 4, &bound);
+  *port = bound;
   return fd;
 }
 
 int AcceptWithin(int listener, int bound_ms) {
-  pollfd p = {listener, POLLIN, 0};
-  if (poll(&p, 1, bound_ms) <= 0) return -1;
-  return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (!kvtest::WaitReadable(listener, bound_ms)) return -1;
+  return kvtest::AcceptSocket(listener);
 }
 
-int ConnectTo(uint32_t address, int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(address);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
+// Sends all of `size` bytes unless the connection fails; the bytes sent.
+size_t SendAll(int fd, const char *data, size_t size) {
+  size_t sent = 0;
+  while (sent < size) {
+    long n = kvtest::SendBytes(fd, data + sent, size - sent);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
   }
-  return fd;
+  return sent;
 }
 
 void Replace(std::string *text, const std::string &from, const std::string &to) {
@@ -58,11 +42,9 @@ void Replace(std::string *text, const std::string &from, const std::string &to) 
 bool PeerClosed(int fd, int bound_ms) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(bound_ms);
   while (std::chrono::steady_clock::now() < until) {
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
+    if (!kvtest::WaitReadable(fd, 50)) continue;
     char chunk[4096];
-    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
-    if (got <= 0) return true;
+    if (kvtest::RecvBytes(fd, chunk, sizeof chunk) <= 0) return true;
   }
   return false;
 }
@@ -77,7 +59,7 @@ Peer::Peer(const PeerPlan &plan) : plan_(plan) {
 Peer::~Peer() {
   stop_ = true;
   thread_.join();
-  if (listener_ >= 0) close(listener_);
+  kvtest::CloseSocket(listener_);
 }
 
 std::vector<std::string> Peer::Commands() {
@@ -94,19 +76,18 @@ void Peer::Run() {
   while (!stop_) {
     int control = AcceptWithin(listener_, 100);
     if (control < 0) continue;
-    int one = 1;
-    setsockopt(control, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    kvtest::SetNoDelay(control);
     Session(control);
-    close(control);
+    kvtest::CloseSocket(control);
   }
 }
 
 bool Peer::Send(int fd, const std::string &text) {
   if (!plan_.split_every_byte) {
-    return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    return SendAll(fd, text.data(), text.size()) == text.size();
   }
   for (char c : text) {
-    if (send(fd, &c, 1, MSG_NOSIGNAL) != 1) return false;
+    if (kvtest::SendBytes(fd, &c, 1) != 1) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   return true;
@@ -120,11 +101,10 @@ bool Peer::ReadLine(int fd, std::string *buffer, std::string *line) {
       buffer->erase(0, end + 2);
       return true;
     }
-    pollfd p = {fd, POLLIN, 0};
-    if (stop_ || poll(&p, 1, 100) < 0) return false;
-    if ((p.revents & (POLLIN | POLLHUP)) == 0) continue;
+    if (stop_) return false;
+    if (!kvtest::WaitReadable(fd, 100)) continue;
     char chunk[1024];
-    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    long got = kvtest::RecvBytes(fd, chunk, sizeof chunk);
     if (got <= 0) return false;
     buffer->append(chunk, static_cast<size_t>(got));
   }
@@ -136,17 +116,17 @@ void Peer::Stall(int control, int data) {
   bool closed = PeerClosed(control, 30000);
   if (closed && data >= 0) closed = PeerClosed(data, 5000);
   client_closed_ = closed;
-  if (data >= 0) close(data);
+  kvtest::CloseSocket(data);
 }
 
 void Peer::Transfer(int control, const std::string &verb, int *data_listener) {
   int data = -1;
   if (port_target_port_ > 0) {
-    data = ConnectTo(port_target_address_, port_target_port_);
+    data = kvtest::ConnectIPv4(port_target_address_, static_cast<uint16_t>(port_target_port_));
   } else if (*data_listener >= 0) {
     data = AcceptWithin(*data_listener, 5000);
   }
-  if (*data_listener >= 0) close(*data_listener);
+  kvtest::CloseSocket(*data_listener);
   *data_listener = -1;
   port_target_port_ = 0;
   if (data < 0) {
@@ -159,27 +139,24 @@ void Peer::Transfer(int control, const std::string &verb, int *data_listener) {
   if (verb == "STOR") {
     std::string stored;
     char chunk[8192];
-    ssize_t got;
-    while ((got = recv(data, chunk, sizeof chunk, 0)) > 0) stored.append(chunk, static_cast<size_t>(got));
+    long got;
+    while ((got = kvtest::RecvBytes(data, chunk, sizeof chunk)) > 0) {
+      stored.append(chunk, static_cast<size_t>(got));
+    }
     std::lock_guard<std::mutex> lock(mu_);
     stored_ = stored;
   } else {
     std::string out = plan_.data.substr(0, plan_.data_cut);
     if (plan_.stall == "DATA") {
-      send(data, out.data(), out.size() / 2, MSG_NOSIGNAL);
+      SendAll(data, out.data(), out.size() / 2);
       return Stall(control, data);
     }
-    size_t sent = 0;
-    while (sent < out.size()) {
-      ssize_t n = send(data, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<size_t>(n);
-    }
+    SendAll(data, out.data(), out.size());
   }
-  close(data);
+  kvtest::CloseSocket(data);
   if (plan_.stall == "FINAL") return Stall(control, -1);
   if (plan_.final_reply.empty()) {
-    shutdown(control, SHUT_RDWR);  // hangs up instead of replying
+    kvtest::ShutdownSocket(control);  // hangs up instead of replying
     return;
   }
   if (!plan_.final_with_preliminary) Send(control, plan_.final_reply);
@@ -200,7 +177,7 @@ void Peer::Session(int control) {
       return Stall(control, -1);
     }
     if (verb == "PASV") {
-      if (data_listener >= 0) close(data_listener);
+      kvtest::CloseSocket(data_listener);
       int port = 0;
       data_listener = Listen(&port);
       std::string reply = plan_.pasv;
@@ -222,7 +199,7 @@ void Peer::Session(int control) {
       if (verb == "QUIT") break;
     }
   }
-  if (data_listener >= 0) close(data_listener);
+  kvtest::CloseSocket(data_listener);
 }
 
 }  // namespace ftptest

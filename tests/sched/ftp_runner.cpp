@@ -1,7 +1,6 @@
 #include "ftp_runner.h"
 
 #include <string.h>
-#include <sys/stat.h>
 
 #include <chrono>
 
@@ -14,11 +13,6 @@ std::string Pattern(size_t size) {
   std::string text(size, '\0');
   for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
   return text;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
 }
 
 namespace {

@@ -18,7 +18,6 @@ namespace ftptest {
 
 // Bytes that change from one position to the next, so a cut, shifted or repeated piece shows.
 std::string Pattern(size_t size);
-bool Exists(const std::string &path);
 
 // Stands in for a context's completion handler while it lives, recording the event of each
 // node the worker takes (one context at a time).

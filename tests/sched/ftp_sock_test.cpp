@@ -3,7 +3,7 @@
 // bounded buffer; passive and active; the chains directly, and through an operation slot
 // both waiting and through the worker's queue.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <string.h>
 
 #include <string>
 
@@ -14,10 +14,10 @@
 #include "kavrel.h"
 #include "test_paths.h"
 
-using ftptest::Exists;
 using ftptest::Pattern;
 using ftptest::Runner;
 using ftptest::WorkerQueue;
+using kvtest::FileExists;
 using nctest::PyFtpServer;
 
 namespace {
@@ -95,7 +95,7 @@ TEST_P(SockFtpSizes, RetrAndStorArriveByteForByte) {
 
   // STOR names the part after the last '/': the file lands in the server's root.
   std::string upload_dir = server_->work() + "/up";
-  ::mkdir(upload_dir.c_str(), 0755);
+  ASSERT_TRUE(kvtest::MakeDir(upload_dir));
   std::string upload = upload_dir + "/u" + name;
   ASSERT_TRUE(kvtest::WriteFile(upload, content));
   FtpSockTransfer put = Runner::Describe(FTPSOCK_STOR, param.passive, upload);
@@ -152,7 +152,7 @@ TEST_F(SockFtp, FailedDownloadLeavesTheLocalFileAsItWas) {
   // an upload of a missing file is refused before anything is sent.
   FtpSockTransfer missing = Runner::Describe(FTPSOCK_STOR, true, server_->work() + "/absent");
   EXPECT_EQ(0x800700D6u, runner.Transfer(&missing));
-  EXPECT_FALSE(Exists(server_->root() + "/absent"));
+  EXPECT_FALSE(FileExists(server_->root() + "/absent"));
 }
 
 // ---- Through an operation slot -------------------------------------------------------------

@@ -22,6 +22,11 @@ void SetEnv(const std::string &name, const std::string &value) {
 
 void UnsetEnv(const std::string &name) { ::unsetenv(name.c_str()); }
 
+bool FileExists(const std::string &path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
 bool BuiltForWindows() { return false; }
 
 bool IsPathSeparator(char c) { return c == '/'; }

@@ -37,6 +37,10 @@ void SetEnv(const std::string &name, const std::string &value) {
 
 void UnsetEnv(const std::string &name) { _putenv_s(name.c_str(), ""); }
 
+bool FileExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool BuiltForWindows() { return true; }
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }

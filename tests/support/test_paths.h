@@ -32,6 +32,8 @@ bool IsPathSeparator(char c);
 // "\r\n" on Windows.
 std::string TextForm(const std::string &text);
 
+// True when something (a file or a directory) is at `path`.
+bool FileExists(const std::string &path);
 std::string ReadFile(const std::string &path);
 bool WriteFile(const std::string &path, const std::string &text);
 

@@ -12,6 +12,8 @@ namespace kvtest {
 int ListenLoopback(uint16_t port, int backlog, uint16_t *bound);
 // A socket connected to 127.0.0.1:port; -1 when refused.
 int ConnectLoopback(uint16_t port);
+// A socket connected to an IPv4 address (host byte order) and port; -1 when refused.
+int ConnectIPv4(uint32_t address, uint16_t port);
 // The next connection on a listening socket; -1 on failure.
 int AcceptSocket(int listener);
 void CloseSocket(int fd);
@@ -29,6 +31,10 @@ long RecvBytes(int fd, void *buffer, size_t size);
 long RecvAll(int fd, void *buffer, size_t size);
 // True when the socket can be read (data or a close) within timeout_ms.
 bool WaitReadable(int fd, int timeout_ms);
+
+// True when a process started from this one would get the socket too (not close-on-exec
+// on Linux, an inheritable handle on Windows).
+bool InheritedByChildren(int fd);
 
 // The local port a socket is bound to; 0 when unknown.
 uint16_t LocalPort(int fd);

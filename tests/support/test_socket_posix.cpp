@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,10 +12,10 @@ namespace kvtest {
 
 namespace {
 
-sockaddr_in Loopback(uint16_t port) {
+sockaddr_in Address(uint32_t address, uint16_t port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = htonl(address);
   a.sin_port = htons(port);
   return a;
 }
@@ -26,7 +27,7 @@ int ListenLoopback(uint16_t port, int backlog, uint16_t *bound) {
   if (fd < 0) return -1;
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = Address(INADDR_LOOPBACK, port);
   if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0) {
     ::close(fd);
     return -1;
@@ -35,10 +36,12 @@ int ListenLoopback(uint16_t port, int backlog, uint16_t *bound) {
   return fd;
 }
 
-int ConnectLoopback(uint16_t port) {
+int ConnectLoopback(uint16_t port) { return ConnectIPv4(INADDR_LOOPBACK, port); }
+
+int ConnectIPv4(uint32_t address, uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = Address(address, port);
   if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
     ::close(fd);
     return -1;
@@ -79,6 +82,11 @@ long RecvAll(int fd, void *buffer, size_t size) {
 bool WaitReadable(int fd, int timeout_ms) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, timeout_ms) > 0;
+}
+
+bool InheritedByChildren(int fd) {
+  int flags = ::fcntl(fd, F_GETFD);
+  return flags >= 0 && (flags & FD_CLOEXEC) == 0;
 }
 
 uint16_t LocalPort(int fd) {

@@ -19,10 +19,10 @@ void StartWinsock() {
 
 SOCKET S(int fd) { return static_cast<SOCKET>(fd); }
 
-sockaddr_in Loopback(uint16_t port) {
+sockaddr_in Address(uint32_t address, uint16_t port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = htonl(address);
   a.sin_port = htons(port);
   return a;
 }
@@ -43,7 +43,7 @@ int ListenLoopback(uint16_t port, int backlog, uint16_t *bound) {
   // meaning that the Linux option has for a listener.
   BOOL one = TRUE;
   setsockopt(S(fd), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char *>(&one), sizeof one);
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = Address(INADDR_LOOPBACK, port);
   if (bind(S(fd), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(S(fd), backlog) != 0) {
     CloseSocket(fd);
     return -1;
@@ -52,10 +52,12 @@ int ListenLoopback(uint16_t port, int backlog, uint16_t *bound) {
   return fd;
 }
 
-int ConnectLoopback(uint16_t port) {
+int ConnectLoopback(uint16_t port) { return ConnectIPv4(INADDR_LOOPBACK, port); }
+
+int ConnectIPv4(uint32_t address, uint16_t port) {
   int fd = NewSocket();
   if (fd < 0) return -1;
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = Address(address, port);
   if (connect(S(fd), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
     CloseSocket(fd);
     return -1;
@@ -101,6 +103,12 @@ long RecvAll(int fd, void *buffer, size_t size) {
 bool WaitReadable(int fd, int timeout_ms) {
   WSAPOLLFD p{S(fd), POLLRDNORM, 0};
   return WSAPoll(&p, 1, timeout_ms) > 0;
+}
+
+bool InheritedByChildren(int fd) {
+  DWORD flags = 0;
+  return GetHandleInformation(reinterpret_cast<HANDLE>(S(fd)), &flags) &&
+         (flags & HANDLE_FLAG_INHERIT) != 0;
 }
 
 uint16_t LocalPort(int fd) {

@@ -7,7 +7,10 @@
 #include <random>
 
 int FtpNet_Listen(uint16_t port, uintptr_t *out) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  // Overlapped, for Tessum's completion port. Not inheritable: a process that the host starts
+  // while a transfer waits would otherwise keep the port listening after we close it.
+  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                        WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) return FTPNET_NO_SOCKET;
   // Without exclusive use another socket could bind the same port over ours.
   BOOL exclusive = TRUE;
