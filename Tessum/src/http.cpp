@@ -7,6 +7,7 @@
 
 #include "digest.h"
 #include "http_parse.h"
+#include "net.h"
 #include "transport.h"
 
 namespace tessum {
@@ -155,6 +156,12 @@ class HttpOp : public Op {
   // thread hand-off per request. Otherwise the pool waits for the connection. Either way the
   // completion comes from the pool.
   void ConnectTo(const tcp::endpoint &to) {
+    if (!net::ConnectMayFinishAtOnce()) {
+      t_->sock.async_connect(to, [self = Self()](const asio::error_code &e) {
+        self->OnConnected(e);
+      });
+      return;
+    }
     asio::error_code ec;
     socket_ops::state_type state = 0;
     asio::detail::socket_type fd =
