@@ -315,13 +315,19 @@ uint32_t Release(TessumHandle *handle) {
     ops[1] = std::move(t->writing);
     ops[2] = std::move(t->accepting);
     ops[3] = std::move(t->main);
+    // Claimed before the socket closes, so that the completion the close causes finds them
+    // taken: platforms differ in the error they give a closed socket's pending operation
+    // (Wine's, for one, is not "aborted").
+    for (auto &op : ops) {
+      if (op && !op->Claim()) op.reset();
+    }
     asio::error_code ignored;
     t->sock.close(ignored);
     t->acceptor.close(ignored);
   }
   delete box;
   for (auto &op : ops) {
-    if (op && op->Claim()) op->PostWithdrawn();
+    if (op) op->PostWithdrawn();
   }
   return TESSUM_OK;
 }
