@@ -8,7 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-step() { printf '\n==== %s ====\n' "$*"; }
+# Each stage's heading gives the minutes and seconds since the start, so that a log shows
+# where the time went.
+step() { printf '\n==== %s (at %dm%02ds) ====\n' "$*" $((SECONDS / 60)) $((SECONDS % 60)); }
 
 step "build and test (g++)"
 cmake --preset default >/dev/null
