@@ -157,6 +157,10 @@ class HttpOp : public Op {
   // completion comes from the pool.
   void ConnectTo(const tcp::endpoint &to) {
     if (!net::ConnectMayFinishAtOnce()) {
+      asio::error_code opened;
+      t_->sock.open(to.protocol(), opened);
+      if (opened) return Fail(TESSUM_E_CONNECT);
+      net::KeepFromChildren(t_->sock.native_handle());
       t_->sock.async_connect(to, [self = Self()](const asio::error_code &e) {
         self->OnConnected(e);
       });
@@ -167,6 +171,7 @@ class HttpOp : public Op {
     asio::detail::socket_type fd =
         socket_ops::socket(to.protocol().family(), SOCK_STREAM, IPPROTO_TCP, ec);
     if (fd == asio::detail::invalid_socket) return Fail(TESSUM_E_CONNECT);
+    net::KeepFromChildren(fd);
     if (socket_ops::set_user_non_blocking(fd, state, true, ec)) {
       socket_ops::connect(fd, to.data(), to.size(), ec);
     }
@@ -247,6 +252,9 @@ class HttpOp : public Op {
     Lock lock(t_->mu);
     if (Claimed()) return;
     if (ec) return End(lock, Status(ec, TESSUM_E_CONNECT), 0);
+    // Connecting to each address of a name in turn opens a socket for each, out of our reach
+    // until here.
+    net::KeepFromChildren(t_->sock.native_handle());
     t_->PublishSocket();
     asio::error_code ignored;
     t_->sock.non_blocking(true, ignored);

@@ -10,5 +10,9 @@ namespace net {
 // waits on the completion port instead.
 bool ConnectMayFinishAtOnce() { return false; }
 
+void KeepFromChildren(asio::detail::socket_type socket) {
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+}
+
 }  // namespace net
 }  // namespace tessum

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "net.h"
+
 namespace tessum {
 namespace {
 
@@ -223,6 +225,7 @@ class AcceptOp : public Op {
       status = ec == asio::error::operation_aborted ? TESSUM_E_WITHDRAWN : TESSUM_E_SOCKET;
     } else {
       std::lock_guard<std::mutex> lock(target_->mu);
+      net::KeepFromChildren(peer_.native_handle());
       target_->sock = std::move(peer_);
       if (target_->main.get() == this) target_->main.reset();
       target_->ready = true;
@@ -351,6 +354,7 @@ uint32_t StartConnect(const std::shared_ptr<AgentCore> &agent, TessumToken *toke
     if (ec) {
       rc = TESSUM_E_CONNECT;
     } else {
+      net::KeepFromChildren(t->sock.native_handle());
       t->PublishSocket();
       rc = StartOn(*t, t->main, op, [&] { op->Begin(to); });
     }

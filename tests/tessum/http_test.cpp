@@ -221,6 +221,26 @@ TEST_F(TessumHttp, PostSendsTheFormBody) {
   EXPECT_EQ(HeaderOf(sent, "Content-Length"), std::to_string(sizeof body - 1));
 }
 
+// As for the socket handles: a process the host starts must not keep a device's connection.
+TEST_F(TessumHttp, TheConnectionIsNotInheritedByChildProcesses) {
+  ScriptServer device([](Conn &c) {
+    c.ReadRequest();
+    c.Send(Reply(200, "", "x"));
+  });
+  for (const char *host : {"127.0.0.1", "localhost"}) {  // by address, and through a name
+    TessumHttpRequest req = Request(device.port(), "/x");
+    ASSERT_EQ(SMO_HttpRequest_SetConn(&req.conn, 0, nullptr, 0, host, device.port()), TESSUM_OK);
+    Recorder r;
+    TessumHandle h = nullptr;
+    ASSERT_EQ(SMO_HttpRequest_InitEx(agent_, &r.token, Recorder::Callback, &r, &req, &h, 0),
+              TESSUM_OK);
+    ASSERT_TRUE(r.Wait());
+    EXPECT_EQ(r.status(), TESSUM_OK) << host;
+    EXPECT_FALSE(kvtest::InheritedByChildren(static_cast<int>(h->socket))) << host;
+    EXPECT_EQ(COMMON_TI_Release(&h), TESSUM_OK);
+  }
+}
+
 TEST_F(TessumHttp, StatusesOfTheReply) {
   const struct {
     int code;

@@ -262,6 +262,33 @@ TEST_F(TessumSocket, WrapAListeningSocketAndAccept) {
   EXPECT_EQ(COMMON_TI_Release(&accepted), TESSUM_OK);
 }
 
+// A process the host starts must not hold a copy of our sockets: the device's connection
+// would stay open, or the port taken, after we closed ours.
+TEST_F(TessumSocket, SocketsItMakesAreNotInheritedByChildProcesses) {
+  uint16_t port = 0;
+  int fd = kvtest::ListenLoopback(0, 4, &port);
+  ASSERT_GE(fd, 0);
+  TessumHandle connected = Connect(port);
+  ASSERT_NE(connected, nullptr);
+  EXPECT_FALSE(kvtest::InheritedByChildren(static_cast<int>(connected->socket)));
+
+  TessumHandle listener = nullptr;
+  ASSERT_EQ(SOCK_TO_COMM_TI(&listener, agent_, static_cast<uintptr_t>(fd), 0, 0, 0, 0), TESSUM_OK);
+  Recorder acc;
+  TessumHandle accepted = nullptr;
+  ASSERT_EQ(SMO_SocketAccept_Init(agent_, &acc.token, Recorder::Callback, &acc, listener, &accepted),
+            TESSUM_OK);
+  int client = kvtest::ConnectLoopback(port);
+  ASSERT_TRUE(acc.Wait());
+  ASSERT_EQ(acc.status(), TESSUM_OK);
+  EXPECT_FALSE(kvtest::InheritedByChildren(static_cast<int>(accepted->socket)));
+
+  kvtest::CloseSocket(client);
+  EXPECT_EQ(COMMON_TI_Release(&accepted), TESSUM_OK);
+  EXPECT_EQ(COMMON_TI_Release(&listener), TESSUM_OK);
+  EXPECT_EQ(COMMON_TI_Release(&connected), TESSUM_OK);
+}
+
 TEST_F(TessumSocket, RefusedArgumentsAndRawMemory) {
   Recorder r;
   TessumHandle h = nullptr;
