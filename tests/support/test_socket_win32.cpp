@@ -118,17 +118,4 @@ uint16_t LocalPort(int fd) {
   return ntohs(a.sin_port);
 }
 
-uint16_t FreeLoopbackPort() {
-  uint16_t port = 0;
-  int fd = ListenLoopback(0, 1, &port);
-  CloseSocket(fd);
-  return port;
-}
-
-bool LoopbackAccepts(uint16_t port) {
-  int fd = ConnectLoopback(port);
-  CloseSocket(fd);
-  return fd >= 0;
-}
-
 }  // namespace kvtest
