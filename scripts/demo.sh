@@ -6,13 +6,16 @@
 # example read inputs. Then stop the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-echo "building (cmake --preset default) ..."
-cmake --preset default >/dev/null
-cmake --build --preset default --target kavrel kavrel_example_host Morvane >/dev/null
+scripts/install-deps.sh --for demo
+# A build folder of its own, with the tests and benchmarks switched off: the demo needs
+# neither their packages nor their build time, and the tests' folder (build/default) keeps
+# its own settings.
+echo "building (cmake --preset demo) ..."
+cmake --preset demo >/dev/null
+cmake --build --preset demo --target kavrel kavrel_example_host Morvane >/dev/null
 
-kavrel_bin=$PWD/build/default/tools/kavrel/kavrel
-host_bin=$PWD/build/default/examples/kavrel_example_host
+kavrel_bin=$PWD/build/demo/tools/kavrel/kavrel
+host_bin=$PWD/build/demo/examples/kavrel_example_host
 source tools/devsim/devsim-env.sh
 trap devsim_stop EXIT
 devsim_start --device model=KM2401,name=videoserver \

@@ -188,7 +188,7 @@ void KAVREL_CALL OnProgress(DeviceHandle, void *context, uint32_t, uint32_t step
   }
 }
 
-uint32_t SetOptions(DeviceHandle device, Output &out) {
+uint32_t ApplyUpgradeOptions(DeviceHandle device, Output &out) {
   struct {
     uint32_t option;
     uintptr_t value;
@@ -231,7 +231,7 @@ int RunUpgrade(const Settings &s, Output &out) {
   }
   Session session(s);
   if (session.Describe(out)) return 1;
-  if (SetOptions(session.device(), out)) return 1;
+  if (ApplyUpgradeOptions(session.device(), out)) return 1;
   Progress progress;
   progress.json = s.json;
   progress.bar = Terminal_IsTerminal(stderr);
