@@ -74,7 +74,8 @@ endfunction()
 
 # kavrel_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT s] [LABELS ...])
 # Every test gets a time-out so that a hang fails the run instead of stalling it.
-# Label "concurrency" marks the tests that the ThreadSanitizer run executes.
+# Label "concurrency" marks the tests that the ThreadSanitizer run executes; the target
+# concurrency_tests builds their programs alone.
 function(kavrel_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -86,6 +87,9 @@ function(kavrel_add_gtest name)
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
+  if("concurrency" IN_LIST T_LABELS)
+    set_property(GLOBAL APPEND PROPERTY KAVREL_CONCURRENCY_TESTS ${name})
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} kavrel_test_support GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   kavrel_warnings(${name})
   # One variable per property: a list value would be split on its way through discovery.
