@@ -67,7 +67,7 @@ ctest_status=0
 # Tessum/src/net_win32.cpp); it can still happen to a thread caught at the wrong moment, so
 # a test that timed out is run again, up to three times in all, and named after the run. A
 # test that failed is not: it fails the stage.
-{ ctest --test-dir "$win" --output-on-failure -j 2 --repeat after-timeout:3 \
+{ ctest --test-dir "$win" --output-on-failure -j 4 --repeat after-timeout:3 \
     ${excluded:+-E "^($excluded)\$"} "$@" || echo $? >"$work/ctest.status"; } 2>&1 |
   tee "$work/ctest.log"
 [ -f "$work/ctest.status" ] && ctest_status=$(cat "$work/ctest.status")
