@@ -19,7 +19,7 @@ host_bin=$PWD/build/demo/examples/kavrel_example_host
 source tools/devsim/devsim-env.sh
 trap devsim_stop EXIT
 devsim_start --device model=KM2401,name=videoserver \
-             --device model=KM3111,name=camera \
+             --device model=KM3111,name=camera,down=0.3 \
              --device model=KM8111,name=encoder,auth=digest,user=admin,password=secret
 echo "simulator running: videoserver (KM2401, Basic), camera (KM3111, Basic)," \
      "encoder (KM8111, Digest only); request log in $DEVSIM_WORKDIR/requests.jsonl"
@@ -84,7 +84,7 @@ echo "the camera's own configuration file now says:"
 grep -A1 '<host name>' "$DEVSIM_WORKDIR/camera/ftp/config.ini" | tr -d '\r'
 kv camera config get SYSTEM "host name"
 
-step "a firmware upgrade of the camera (an image built here; --skip-wait: no wait for its return)"
+step "a firmware upgrade of the camera (an image built here; --skip-wait: no wait for its return; --settle-ms 2000: the simulated camera is back within a second)"
 /usr/bin/python3 - "$DEVSIM_WORKDIR/camera-firmware.bin" <<'PY'
 import sys
 n = 200000
@@ -93,7 +93,7 @@ payload[8:26] = b"\0KM3111-V200-0A1B\0"
 data = n.to_bytes(4, "big") + bytes(payload)
 open(sys.argv[1], "wb").write(data + bytes([(256 - sum(data) % 256) % 256]))
 PY
-kv camera --ftp-port "$DEVSIM_camera_FTP" firmware upgrade "$DEVSIM_WORKDIR/camera-firmware.bin" --skip-wait
+kv camera --ftp-port "$DEVSIM_camera_FTP" firmware upgrade "$DEVSIM_WORKDIR/camera-firmware.bin" --skip-wait --settle-ms 2000
 echo "the camera restarted after the upload: $(devsim_ctl GET /devices/camera/firmware)"
 
 step "one command asynchronously (the result arrives through the library's callback)"

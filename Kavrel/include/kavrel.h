@@ -496,6 +496,11 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_HttpOperationRead(DeviceHandle device,
 #define KAVREL_OPTION_PROXY 3u               /* pointer to KavrelProxyInfo */
 #define KAVREL_OPTION_FLASH_ALL 0x40000000u  /* flag; series-7 models only */
 #define KAVREL_OPTION_SKIP_WAIT 0x40000001u  /* non-zero sets it; it cannot be cleared */
+/* Milliseconds of each pause in which Kavrel_Upgrade lets the device settle (after the reset
+ * request, before and after the network restore), at most 5000, the default. A real device
+ * needs the whole pause; a simulated device that restarts in a fraction of a second needs
+ * only a little more than that, which is what tests and demos set. */
+#define KAVREL_OPTION_SETTLE_PAUSE 0x40000002u
 
 /* The proxy for a device's requests. The strings are kept by reference: they must outlive the
  * device's use of them. A NULL or empty address means no proxy. */
@@ -511,7 +516,8 @@ typedef struct KavrelProxyInfo {
  * (created and not yet described by Kavrel_SetDevicePropertyLite or Kavrel_SetDevicePropertyHttp,
  * or described by Kavrel_SetDeviceProperty); set the proxy before describing the device.
  * Results: 0; the device checks (0x80060305 at level 1 or 2); 0x80000003 an unknown option, a
- * wait above 120, a NULL proxy, flash-all on a model outside series 7; the network client's
+ * wait above 120, a settle pause above 5000, a NULL proxy, flash-all on a model outside
+ * series 7; the network client's
  * code for a refused proxy.
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetExtraOptions(DeviceHandle device, uint32_t option,

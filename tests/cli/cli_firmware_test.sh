@@ -6,6 +6,8 @@ kavrel=$1
 source "$2/tools/devsim/devsim-env.sh"
 export DEVSIM_WORKDIR=$(mktemp -d "${TMPDIR:-/tmp}/kavrel-cli-fw-test.XXXXXX")
 trap 'devsim_stop; rm -rf "$DEVSIM_WORKDIR"' EXIT
+# The device restarts in 0.3 s, and its HTTP and FTP servers take up to a second to close and
+# open again: a settle pause of 2000 ms covers that with room to spare.
 devsim_start --device model=RZ7161,name=fw,down=0.3 --device model=KM3111,name=slow \
   || { cat "$DEVSIM_WORKDIR/devsim.log"; exit 1; }
 
@@ -37,7 +39,7 @@ image "$big" 4000000 KM3111
 out=$DEVSIM_WORKDIR/out
 
 # JSON: one valid line per progress step, in order, the sizes adding up, then the result.
-if "$kavrel" --json "${fw[@]}" firmware upgrade "$small" --skip-wait >"$out" 2>&1 &&
+if "$kavrel" --json "${fw[@]}" firmware upgrade "$small" --skip-wait --settle-ms 2000 >"$out" 2>&1 &&
    /usr/bin/python3 - "$out" "$(stat -c %s "$small")" <<'PY'
 import json, sys
 lines = [json.loads(l) for l in open(sys.argv[1])]
@@ -53,10 +55,10 @@ PY
 then pass; else fail "json lines"; cat "$out"; fi
 
 # The progress bar, drawn only on a terminal.
-script -qec "$kavrel ${fw[*]} firmware upgrade $small --skip-wait" /dev/null >"$out" 2>&1
+script -qec "$kavrel ${fw[*]} firmware upgrade $small --skip-wait --settle-ms 2000" /dev/null >"$out" 2>&1
 if grep -q 'flash.bin *40005/40005 bytes .* KiB/s' "$out" && grep -q 'uploading' "$out" &&
    grep -q '^firmware upgraded' "$out"; then pass; else fail "progress bar"; cat -v "$out"; fi
-"$kavrel" "${fw[@]}" firmware upgrade "$small" --skip-wait >"$out" 2>&1
+"$kavrel" "${fw[@]}" firmware upgrade "$small" --skip-wait --settle-ms 2000 >"$out" 2>&1
 if ! grep -q 'KiB/s' "$out" && grep -q '^firmware upgraded$' "$out"; then pass; else fail "no bar off a terminal"; cat "$out"; fi
 
 # Ctrl-C during the upload aborts it: the upload ends, the device is not reset.
@@ -72,9 +74,12 @@ status=$?
 if [ "$status" -eq 1 ] && tail -1 "$out" | grep -q '"code":"0x80060314","aborted":true' &&
    ! grep -q '"step":9' "$out" && ! grep -q '"step":7' "$out"; then pass; else fail "ctrl-c (exit $status)"; cat "$out"; fi
 
-# Mistakes: a wait above 120 s, flash-all on another series, a missing file.
+# Mistakes: a wait above 120 s, a settle pause above 5000 ms, flash-all on another series, a
+# missing file.
 "$kavrel" "${fw[@]}" firmware upgrade "$small" --wait 121 >"$out" 2>&1
 [ $? -eq 1 ] && grep -q 'Kavrel_SetExtraOptions --wait failed: 0x80000003' "$out" && pass || { fail "wait 121"; cat "$out"; }
+"$kavrel" "${fw[@]}" firmware upgrade "$small" --settle-ms 20001 >"$out" 2>&1
+[ $? -eq 1 ] && grep -q -- '--settle-ms failed: 0x80000003' "$out" && pass || { fail "settle 5001"; cat "$out"; }
 "$kavrel" "${slow[@]}" firmware upgrade "$small" --flash-all >"$out" 2>&1
 [ $? -eq 1 ] && grep -q -- '--flash-all failed: 0x80000003' "$out" && pass || { fail "flash-all series 3"; cat "$out"; }
 "$kavrel" "${fw[@]}" firmware upgrade "$DEVSIM_WORKDIR/none.bin" >"$out" 2>&1

@@ -86,6 +86,7 @@ struct UpgradeOptions {
   unsigned wait_s = 60;
   bool flash_all = false;
   bool no_network_reset = false;
+  unsigned settle_ms = 5000;
 };
 
 UpgradeOptions g_upgrade;
@@ -199,6 +200,7 @@ uint32_t ApplyUpgradeOptions(DeviceHandle device, Output &out) {
       {KAVREL_OPTION_SKIP_WAIT, 1, g_upgrade.skip_wait, "--skip-wait"},
       {KAVREL_OPTION_FLASH_ALL, 1, g_upgrade.flash_all, "--flash-all"},
       {KAVREL_OPTION_RESET_AFTER_UPGRADE, 0, g_upgrade.no_network_reset, "--no-network-reset"},
+      {KAVREL_OPTION_SETTLE_PAUSE, g_upgrade.settle_ms, g_upgrade.settle_ms != 5000, "--settle-ms"},
   };
   for (const auto &o : options) {
     if (!o.wanted) continue;
@@ -285,5 +287,8 @@ void AddFirmwareCommands(CLI::App &app, const Settings &s, Output &out, Commands
   upgrade->add_flag("--flash-all", g_upgrade.flash_all, "write a flash-all image (series 7)");
   upgrade->add_flag("--no-network-reset", g_upgrade.no_network_reset,
                     "do not restore the network settings after the upgrade");
+  upgrade->add_option("--settle-ms", g_upgrade.settle_ms,
+                      "milliseconds of each pause that lets the device settle, at most 5000\n"
+                      "(default 5000); a simulated device needs only its restart time");
   commands.push_back({upgrade, [&s, &out] { return RunUpgrade(s, out); }});
 }

@@ -104,6 +104,10 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetExtraOptions(DeviceHandle device, u
     case KAVREL_OPTION_SKIP_WAIT:
       if (value) device->skip_wait = 1;
       return KAVREL_OK;
+    case KAVREL_OPTION_SETTLE_PAUSE:
+      if (value > KAVREL_SETTLE_PAUSE_MAX_MS) return KAVREL_E_INVALIDARG;
+      device->settle_pause_ms = static_cast<uint32_t>(value);
+      return KAVREL_OK;
     default:
       return KAVREL_E_INVALIDARG;
   }

@@ -163,6 +163,7 @@ static void Device_ResetDescription(KavrelDevice *device) {
   device->return_wait_s = 60;
   device->flash_all = 0;
   device->skip_wait = 0;
+  device->settle_pause_ms = KAVREL_SETTLE_PAUSE_MAX_MS;
   device->upgrade_abort.store(0);
 }
 

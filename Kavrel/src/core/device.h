@@ -20,6 +20,7 @@ struct KavrelDevice;
 #define KAVREL_EXCLUSIVE_BUFFER 20480
 #define KAVREL_STRING 256
 #define KAVREL_PATH 260
+#define KAVREL_SETTLE_PAUSE_MAX_MS 5000  // the upgrade's pauses, and their default
 
 // One operation in flight on a device. A slot belongs to the calling thread during a
 // synchronous operation, and to the completion path from a successful asynchronous start
@@ -90,6 +91,7 @@ struct KavrelDevice {
   uint32_t return_wait_s;        // extra option 2
   uint32_t flash_all;            // extra option 0x40000000
   uint32_t skip_wait;            // extra option 0x40000001
+  uint32_t settle_pause_ms;      // extra option 0x40000002
   TessumAgent *agent;
   const char *proxy_address;
   const char *proxy_user;

@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -27,13 +28,13 @@
 
 namespace {
 
-constexpr uint32_t kShippedPauseMs = 5000;
 constexpr uint32_t kCopyBlock = 8192;
 constexpr uint32_t kModeConfig = NETCLIENT_FTP_MODE_BINARY;
 constexpr uint32_t kModeFirmware = NETCLIENT_FTP_MODE_BINARY | NETCLIENT_FTP_MODE_LONG_WAIT;
 constexpr const char *kSetparam = "/cgi-bin/admin/setparam.cgi";
 
-std::atomic<uint32_t> g_pause_ms{kShippedPauseMs};
+// Lowers every device's pauses at once, for tests of the library itself.
+std::atomic<uint32_t> g_pause_ms{KAVREL_SETTLE_PAUSE_MAX_MS};
 
 // One upgrade's state on the caller's stack.
 struct Upgrade {
@@ -50,8 +51,9 @@ struct Upgrade {
   uint32_t walk_error = 0;
 };
 
-void Pause(uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) OsSleep(g_pause_ms.load());
+void Pause(const Upgrade *up, uint32_t count) {
+  uint32_t ms = std::min(up->device->settle_pause_ms, g_pause_ms.load());
+  for (uint32_t i = 0; i < count; ++i) OsSleep(ms);
 }
 
 void Report(KavrelDevice *device, uint32_t step, uintptr_t data) {
@@ -261,7 +263,7 @@ uint32_t PutConfig(Upgrade *up, const char *text, bool prepare) {
   }
   uint32_t rc = 0;
   if (!prepare) {
-    Pause(1);
+    Pause(up, 1);
     rc = ConnectToServerByFtp(up);
   }
   if (rc == 0) {
@@ -414,11 +416,11 @@ uint32_t ResetAndWait(Upgrade *up) {
 void Restore(Upgrade *up) {
   uint32_t extra = up->whole_file ? 1 : 0;
   if (!up->network_reset) {
-    Pause(1);
+    Pause(up, 1);
     return;
   }
   if (up->high_series) {
-    if (up->upload_error == 0) Pause(1 + extra);
+    if (up->upload_error == 0) Pause(up, 1 + extra);
     if (up->device->reset_after_upgrade) {
       SendCgi(up, std::string(kSetparam) + "?Network_resetip=1&System_reset=1",
               "/cgi-bin/admin/setparam.cgi?Network_resetip=1");
@@ -426,7 +428,7 @@ void Restore(Upgrade *up) {
   } else {
     PutConfig(up, "[SYSTEM]\n<reset system>\nYES\n[NETWORK]\n<install enabled>\nYES\n", false);
   }
-  Pause(1 + extra);
+  Pause(up, 1 + extra);
 }
 
 // ---- The end ------------------------------------------------------------------------------
@@ -518,7 +520,7 @@ uint32_t Upgrade_Run(Upgrade *up) {
 
 }  // namespace
 
-void Upgrade_SetPauseForTests(uint32_t ms) { g_pause_ms.store(ms ? ms : kShippedPauseMs); }
+void Upgrade_SetPauseForTests(uint32_t ms) { g_pause_ms.store(ms ? ms : KAVREL_SETTLE_PAUSE_MAX_MS); }
 
 extern "C" {
 
