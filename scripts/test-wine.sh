@@ -16,6 +16,9 @@ root=$PWD
 win=$root/build/windows
 linux=$root/build/default
 wine=${KAVREL_WINE:-/usr/lib/wine/wine64}
+# Debian's wine64 puts the server beside the loader, not on PATH.
+wineserver=${KAVREL_WINESERVER:-$(dirname "$wine")/wineserver64}
+[ -x "$wineserver" ] || { echo "no wineserver at $wineserver (set KAVREL_WINESERVER)"; exit 1; }
 started=$(date +%s)
 
 export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -27,7 +30,7 @@ broker_pid=
 cleanup() {
   [ -n "$broker_pid" ] && kill "$broker_pid" 2>/dev/null && { wait "$broker_pid" 2>/dev/null || true; }
   type devsim_stop >/dev/null 2>&1 && devsim_stop
-  wineserver -k 2>/dev/null && wineserver -w 2>/dev/null || true
+  "$wineserver" -k 2>/dev/null && "$wineserver" -w 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,8 +43,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Neither the wineserver nor the services that the first program starts may hold this
 # script's or CTest's output open: both start here with their output in a log.
-# (A wineserver left running for this prefix is used as it is.)
-wineserver -p </dev/null >>"$work/wine.log" 2>&1 || true
+# A server that is already running refuses -p: the one that wineboot leaves behind (it
+# lingers, then exits once no program runs) or one left by an earlier run, so that one is
+# stopped first. Without a server that persists, the server and the services exited each
+# time no test program happened to be running, and the next program waited 50-110 s for
+# the new server and services while the old ones were going away.
+"$wineserver" -k 2>/dev/null && "$wineserver" -w 2>/dev/null || true
+"$wineserver" -p </dev/null >>"$work/wine.log" 2>&1 ||
+  { echo "the wineserver did not start"; cat "$work/wine.log"; exit 1; }
 "$wine" cmd /c exit </dev/null >>"$work/wine.log" 2>&1 || true
 
 # The broker ends when its standard input closes: a pipe that this script holds.
