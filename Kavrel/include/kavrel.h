@@ -255,8 +255,11 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetDeviceModel(DeviceHandle device, ch
  * not, sets the options KAVREL_OPTION_RESET_AFTER_UPGRADE to 1 and KAVREL_OPTION_RETURN_WAIT
  * to 60. Level 0 only.
  * Results: 0; the device checks; 0x80000003 a NULL `model`; Kavrel_GetDeviceModel's failures;
- * 0x80060307 another model (also a model that cannot be resolved); a fetch or model library
- * code of the learning.
+ * 0x80060307 another model, or a model that neither the model library nor the catalogue knows
+ * (the catalogue's own small negative results); the learning's fetch of the device's system
+ * information returns its code unchanged (0x8007007B a page answered with an error status,
+ * 0x80070082 credentials refused, 0x80070076 no connection, 0x80070042 time-out), so that an
+ * unreachable or refusing device is told from an unknown model.
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_OpenDevice(DeviceHandle device, const char *model);
 

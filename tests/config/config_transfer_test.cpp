@@ -187,6 +187,22 @@ TEST_F(ConfigTransfer, ModelOfAnUnknownModelIsLearnedIntoTheCatalogue) {
   EXPECT_TRUE(Attempts("learn", mark).empty());
 }
 
+// Learning a model asks the device: a device that fails the question is not an unknown
+// model, and the host gets the fetch's own code.
+TEST_F(ConfigTransfer, OpenTellsAFailedLearningFromAnUnknownModel) {
+  DeviceHandle d = Described("learn", 0);
+  char model[KAVREL_MODEL_MAX];
+  ASSERT_EQ(Kavrel_GetDeviceModel(d, model), 0u);
+  ASSERT_TRUE(sim_->AddFault("learn", R"({"path": "/cgi-bin/sysinfo.cgi", "status": 500, "times": 1})"));
+  EXPECT_EQ(Kavrel_OpenDevice(d, model), KAVREL_T_E_HTTP);
+
+  // A version that neither the model library, the catalogue nor the device's own system
+  // information names.
+  ASSERT_EQ(kvtest::WriteFile(d->config_path, "[SYSTEM]\n<software version>\nZX9999-V1.0\n"), true);
+  ASSERT_EQ(Kavrel_GetDeviceModel(d, model), 0u);
+  EXPECT_EQ(Kavrel_OpenDevice(d, model), KAVREL_E_UNKNOWN_DEVICE);
+}
+
 TEST_F(ConfigTransfer, ModelChecks) {
   // Only level 0 reads the model.
   DeviceHandle http = Create();

@@ -11,6 +11,10 @@
 
 namespace {
 
+// The catalogue and the model library fail with small negative numbers; result codes with the
+// failure bit, read as signed, lie far below.
+constexpr int32_t kCatalogSmallestFailure = -0xFFFF;
+
 // The checks of the two model functions, then the device's software version from its local
 // file. 0, or the first failure's code (logged).
 uint32_t ReadVersion(KavrelDevice *device, const char *model, char value[CONFIG_VALUE_MAX]) {
@@ -70,8 +74,11 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_OpenDevice(DeviceHandle device, const 
     return KAVREL_E_UNKNOWN_DEVICE;
   }
   Device_CopyString(device->device_model, sizeof(device->device_model), model);
+  // The catalogue's own failures are small negatives and mean an unknown model; a fetch or
+  // model library code of the learning is returned as it is, so that an unreachable or
+  // refusing device is not taken for an unknown model.
   int32_t resolved = Device_ResolveModel(device, CATALOG_BY_MODEL_NAME);
-  if (resolved < 0) return KAVREL_E_UNKNOWN_DEVICE;
+  if (resolved < 0 && resolved >= kCatalogSmallestFailure) return KAVREL_E_UNKNOWN_DEVICE;
   return static_cast<uint32_t>(resolved);
 }
 
