@@ -191,10 +191,13 @@ TEST_F(Motion, FormPageReadSetAndCopied) {
   ASSERT_EQ(Kavrel_SetMotionDetectionInfo(lite, set, 1, 0), 0u);
   EXPECT_EQ(kvtest::ReadFile(lite->config_path), "");
 
-  // A page that lacks the sensitivity (cut short) is refused with 0x80060316; the window-
-  // kind paths answer 404 on this model.
+  // A page that lacks the sensitivity (cut short) is refused with 0x80060316, and window 0
+  // stays cleared although the page held its percent (55); the window-kind paths answer 404
+  // on this model.
   ASSERT_TRUE(sim_->AddFault("km2401", R"({"path": "/setup/motion.html", "truncate": 200})"));
   EXPECT_EQ(Kavrel_GetMotionDetectionInfo(lite, w, &count, 0, 0), 0x80060316u);
+  EXPECT_EQ(w[0].percent, 0u);
+  EXPECT_EQ(w[0].enabled, 0u);
   ASSERT_TRUE(sim_->AddFault("km2401", R"({"path": "/setup/motion.html", "truncate": 20})"));
   EXPECT_EQ(Kavrel_GetMotionDetectionInfo(lite, w, &count, 0, 0), 0x80060316u);
   ASSERT_TRUE(sim_->ClearFaults("km2401"));

@@ -127,6 +127,9 @@ TEST_F(Ptz, NumberedPresetsMoveAndMissingPaths) {
        "POST /cgi-bin/admin/preset.cgi presetnumber=3"},
       {"rq48x3", [=] { return Kavrel_SendPTZCommandEx(rq, 1, 211, nullptr, 4, 0); }, 0,
        "POST /cgi-bin/admin/preset.cgi presetnumber=4"},
+      // The number goes out signed: the device has no slot -1 and says so.
+      {"rq48x3", [=] { return Kavrel_SendPTZCommandEx(rq, 1, 211, nullptr, 0xFFFFFFFFu, 0); },
+       KAVREL_T_E_HTTP, "POST /cgi-bin/admin/preset.cgi presetnumber=-1"},
       {"rq48x3", [=] { return Kavrel_SendPTZCommandEx(rq, 1, 212, "hall", 2, 0); },
        0x80060305u, nullptr},
       {"rq48x3", [=] { return Kavrel_SendPTZCommandEx(rq, 1, 214, "1", 2, 0); }, 0x80060305u,

@@ -18,6 +18,9 @@ constexpr size_t kValueMax = 16;  // a getmd value of this length or more is not
 constexpr size_t kPreamble = 12;  // getmd's first line, skipped
 constexpr int kFields = 8;        // index, name, x, y, w, h, percent, sensitivity
 
+// The records hold unsigned fields; the device's forms take signed decimal numbers.
+int Signed(uint32_t value) { return static_cast<int>(static_cast<int32_t>(value)); }
+
 // What the completion needs of the caller's call: kept in the slot's argument block.
 struct MotionArgs {
   MotionWindow *windows;  // read: the caller's three records
@@ -63,22 +66,27 @@ void CopyToConfig(KavrelDevice *device, uint32_t update_config, uint32_t percent
   if (!update_config || device->property_level != KAVREL_LEVEL_CONFIG) return;
   if (Device_EnsureDirectory(device) != KAVREL_OK) return;
   char text[16];
-  snprintf(text, sizeof(text), "%u", percent);
+  snprintf(text, sizeof(text), "%d", Signed(percent));
   Kavrel_SetSysInfo(device, text, "ALERT", "percentage of object size over screen", -1);
-  snprintf(text, sizeof(text), "%u", sensitivity);
+  snprintf(text, sizeof(text), "%d", Signed(sensitivity));
   Kavrel_SetSysInfo(device, text, "ALERT", "percentage of sensitivity", -1);
 }
 
 uint32_t ParseFormPage(KavrelDevice *device, const char *page, const MotionArgs &args) {
-  MotionWindow *w = &args.windows[0];
-  if (!ScrapeInput(page, "per", &w->percent)) {
+  // Window 0 is written only once both values are found: a page missing one leaves the
+  // host's record as it was.
+  uint32_t percent = 0, sensitivity = 0;
+  if (!ScrapeInput(page, "per", &percent)) {
     KV_FAIL("percent not found\n");
     return KAVREL_E_HTML_VALUE;
   }
-  if (!ScrapeInput(page, "sen", &w->sensitivity)) {
+  if (!ScrapeInput(page, "sen", &sensitivity)) {
     KV_FAIL("sensitivity not found\n");
     return KAVREL_E_HTML_VALUE;
   }
+  MotionWindow *w = &args.windows[0];
+  w->percent = percent;
+  w->sensitivity = sensitivity;
   w->enabled = 1;
   w->form = 1;
   *args.count = 1;
@@ -161,16 +169,18 @@ bool BuildFragment(const MotionWindow &w, int n, char *fragment) {
                           "i%d=%d&n%d=&x%d=0&y%d=0&w%d=0&h%d=0&p%d=0&t%d=0", n, n - 1, n, n, n,
                           n, n, n, n);
   }
+  // The device reads every number as signed decimal.
   return Request_Append(fragment, kFragmentMax,
-                        "i%d=%d&n%d=%s&x%d=%u&y%d=%u&w%d=%u&h%d=%u&p%d=%u&t%d=%u", n, n - 1, n,
-                        w.name, n, w.x, n, w.y, n, w.w, n, w.h, n, w.percent, n, w.sensitivity);
+                        "i%d=%d&n%d=%s&x%d=%d&y%d=%d&w%d=%d&h%d=%d&p%d=%d&t%d=%d", n, n - 1, n,
+                        w.name, n, Signed(w.x), n, Signed(w.y), n, Signed(w.w), n, Signed(w.h), n,
+                        Signed(w.percent), n, Signed(w.sensitivity));
 }
 
 bool BuildSetRequest(const KavrelDevice *device, const MotionWindow *windows, char *request,
                      size_t size) {
   if (IsFormKind(device)) {
-    return Request_Append(request, size, "/cgi-bin/motion.cgi?per=%u&sen=%u",
-                          windows[0].percent, windows[0].sensitivity);
+    return Request_Append(request, size, "/cgi-bin/motion.cgi?per=%d&sen=%d",
+                          Signed(windows[0].percent), Signed(windows[0].sensitivity));
   }
   char fragments[KAVREL_MOTION_WINDOWS][kFragmentMax];
   for (int n = 1; n <= KAVREL_MOTION_WINDOWS; ++n) {

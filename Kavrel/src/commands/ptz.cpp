@@ -233,11 +233,13 @@ uint32_t SendNumberedPreset(OperationSlot *slot, const char *argument, uint32_t 
   if (argument && !Request_FieldIsSafe(argument)) {
     return Refuse(slot, KAVREL_E_INVALIDARG, "Invalid Arg\n");
   }
+  // Signed on the wire, as the device reads it: 0xFFFFFFFF is preset -1.
+  int32_t signed_number = static_cast<int32_t>(number);
   char request[kRequestMax] = {0};
   bool ok = argument && argument[0]
-                ? Request_Append(request, kRequestMax, "%s?presetnumber=%u&presetname=%s", base,
-                                 number, argument)
-                : Request_Append(request, kRequestMax, "%s?presetnumber=%u", base, number);
+                ? Request_Append(request, kRequestMax, "%s?presetnumber=%d&presetname=%s", base,
+                                 signed_number, argument)
+                : Request_Append(request, kRequestMax, "%s?presetnumber=%d", base, signed_number);
   if (!ok) return Refuse(slot, KAVREL_E_INVALIDARG, "request too long\n");
   return Send(slot, KIND_PTZ, request, true);
 }

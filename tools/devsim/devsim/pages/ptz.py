@@ -10,7 +10,7 @@ are one list per device in its configuration file, 20 entries at most:
   series 4 and up: section "camctrl", key "presetname", entries "(N)NAME".
 addpos=NAME adds a preset at the camera's position (or moves one of that name); delpos=NAME
 removes it, except on series 3, whose delpos names the entry's index. The "RQ48x3" form
-presetnumber=N (and presetname=NAME) sets entry N. recall=NAME moves the camera there.
+presetnumber=N (signed decimal; and presetname=NAME) sets entry N, 400 outside 0-19. recall=NAME moves the camera there.
 An unknown preset, a camera number above the model's count or a malformed value gets 400.
 """
 
@@ -112,9 +112,14 @@ def _presets(req, cam):
     names = {i: _entry_name(d, text) for i, text in entries.items()}
     add, delete, number = req.arg("addpos"), req.arg("delpos"), req.arg("presetnumber")
     if number is not None:
-        if not number.isdigit() or int(number) >= MAX_PRESETS:
-            raise BadRequest(f"bad preset number {number}")
-        entries[int(number)] = _entry(d, cam, req.arg("presetname", ""))
+        # Signed decimal, as the library writes it; the list has slots 0 to MAX_PRESETS - 1.
+        try:
+            slot = int(number, 10)
+        except ValueError:
+            raise BadRequest(f"bad preset number {number}") from None
+        if not 0 <= slot < MAX_PRESETS:
+            raise BadRequest(f"no preset slot {slot}")
+        entries[slot] = _entry(d, cam, req.arg("presetname", ""))
     elif add is not None:
         if not add:
             raise BadRequest("empty preset name")
