@@ -55,6 +55,15 @@ typedef struct KavrelDevice *DeviceHandle;
  * 201 credentials refused; 202 reading the reply failed; 203/204 configuration transfer could
  * not be started; 205 configuration download failed; 206 aborted. A read that succeeded
  * reports its end status (0x80070071 or 0x60301) and the byte count as value.
+ *
+ * Which transport statuses count as success: only 0, 107, 201, 220, 0x80070071 (the reply
+ * ended with the connection) and 0x60301 (the reply filled the buffer). 109, 205, 0x80070082
+ * (HTTP 401) and 0x800700D3 (FTP login refused) report 201; 0x80070043 and 0xF0 (withdrawn,
+ * aborted) report 206; every other status reports 200: a 404 (0x80070083), a socket error
+ * (0x80070079), a time-out (0x80070042), any status this library does not know. The
+ * classification this library descends from let those pass as success; reporting a request
+ * the device refused or never received as done would tell the host that something happened
+ * that did not.
  */
 typedef void(KAVREL_CALL *KavrelCallback)(DeviceHandle device, void *context, uint32_t operation,
                                           uint32_t status, uintptr_t value);
@@ -364,7 +373,9 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_UartRead(DeviceHandle device, uint32_t
  * Preset commands POST to the model's preset path, recall GETs its recall path, everything
  * else GETs its PTZ path. Deleting a preset on a series-3 model sends the preset's index,
  * looked up by name in the local configuration's preset list (parameter 275), so it needs a
- * device with its configuration (property level 0) of the pan-tilt family.
+ * device with its configuration (property level 0) of the pan-tilt family. Entries that are
+ * gone from the list are passed over: the device leaves a gap where it deleted a preset, and
+ * deleting two presets in a row must still find the second by its name.
  * Operation 107. Results: 0; 0x80000003 a camera above the count, an unknown code, a NULL
  * argument where a name or speed is needed, an argument that would not fit the request or
  * holds a space, CR, LF, another control character, or, in a name or speed, '&' or '#' (the
