@@ -163,6 +163,106 @@ def digest_get(device, path, password=None, algorithm=None, signed_uri=None):
     return split_reply(data), params
 
 
+def basic_request(device, method, target, body=b""):
+    """One request with the device's Basic credentials; body sent as a form."""
+    import base64
+    token = base64.b64encode(f"{device['user']}:{device['password']}".encode()).decode()
+    head = (f"{method} {target} HTTP/1.0\r\nAuthorization: Basic {token}\r\n"
+            f"Content-Type: application/x-www-form-urlencoded\r\n"
+            f"Content-Length: {len(body)}\r\n\r\n")
+    return split_reply(raw_http(device["http"], head.encode() + body)[0])
+
+
+class StrictPagesTest(unittest.TestCase):
+    """Requests the library never sends are refused with 400, so that a test that sends a
+    wrong one sees it; the library's own forms pass."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Simulator("name=s2,model=KM2401", "name=s3,model=RZ3120",
+                            "name=s7,model=RZ7161", "name=rq,model=RQ48x3")
+        cls.dev = cls.sim.devices
+
+    @classmethod
+    def tearDownClass(cls):
+        code = cls.sim.stop()
+        assert code == 0, f"simulator exit status {code}"
+
+    SETMD = "&".join(f"i{n}={n - 1}&n{n}=&x{n}=0&y{n}=0&w{n}=0&h{n}=0&p{n}=0&t{n}=0"
+                     for n in (1, 2, 3))
+
+    REFUSED = [
+        # camera commands: GET only, cam= except for sethome
+        ("s7", "POST", "/cgi-bin/camctrl/camctrl.cgi", b"cam=1&move=up"),
+        ("s7", "GET", "/cgi-bin/camctrl/camctrl.cgi?move=up", b""),
+        ("s7", "GET", "/cgi-bin/camctrl/camctrl.cgi?x=3&y=4", b""),
+        ("s7", "GET", "/cgi-bin/camctrl/camctrl.cgi?cam=1&sethome=define", b""),
+        # presets: POST only, fixed keys; the numbered form on RQ48x3 alone
+        ("s7", "GET", "/cgi-bin/admin/preset.cgi?cam=1&addpos=door", b""),
+        ("s7", "GET", "/cgi-bin/admin/preset.cgi?cam=1&delpos=door", b""),
+        ("s7", "POST", "/cgi-bin/admin/preset.cgi", b"addpos=door"),
+        ("s7", "POST", "/cgi-bin/admin/preset.cgi", b"cam=1&addpos=door&speed=2"),
+        ("s7", "POST", "/cgi-bin/admin/preset.cgi", b"cam=1&addpos=door&addpos=yard"),
+        ("s7", "POST", "/cgi-bin/admin/preset.cgi", b"presetnumber=2&presetname=hall"),
+        ("rq", "POST", "/cgi-bin/admin/preset.cgi", b"presetnumber=2&cam=1"),
+        ("rq", "POST", "/cgi-bin/admin/preset.cgi", b"presetnumber=-1"),
+        ("s7", "POST", "/cgi-bin/recall.cgi", b"cam=1&recall=door"),
+        ("s7", "GET", "/cgi-bin/recall.cgi?recall=door", b""),
+        # host name, clock and password of the older generations: POST, method once, in place
+        ("s3", "GET", "/setup/system.cgi?host=cam", b""),
+        ("s3", "POST", "/setup/system.cgi", b"host=cam&method=menu"),
+        ("s3", "POST", "/setup/system.cgi", b"method=menu&host=cam&date=2026/12/10"),
+        ("s3", "POST", "/setup/system.cgi", b"method=menu&date=2026/12/10&method=menu&time=10:00:00"),
+        ("s3", "POST", "/setup/system.cgi", b"host=a&host=b"),
+        ("s2", "GET", "/cgi-bin/security.cgi?rootpass=x", b""),
+        ("s2", "POST", "/cgi-bin/security.cgi", b"rootpass=x&host=y"),
+        # setparam.cgi: the parameters by POST, the upgrade's keys by GET, never mixed
+        ("s7", "GET", "/cgi-bin/admin/setparam.cgi?System_hostname=cam", b""),
+        ("s7", "POST", "/cgi-bin/admin/setparam.cgi", b"System_reset=1"),
+        ("s7", "GET", "/cgi-bin/admin/setparam.cgi?Network_resetip=1&System_hostname=x", b""),
+        ("s7", "POST", "/cgi-bin/admin/setparam.cgi", b"System_hostname=a&System_hostname=b"),
+        # motion windows: GET, all 24 keys once, no other; the form by POST, per and sen alone
+        ("s7", "POST", "/cgi-bin/admin/setmd.cgi", SETMD.encode()),
+        ("s7", "GET", "/cgi-bin/admin/setmd.cgi?" + SETMD.replace("&x1=0", ""), b""),
+        ("s7", "GET", "/cgi-bin/admin/setmd.cgi?" + SETMD + "&z1=0", b""),
+        ("s7", "GET", "/cgi-bin/admin/setmd.cgi?" + SETMD + "&x1=0", b""),
+        ("s7", "GET", "/cgi-bin/admin/setmd.cgi?" + SETMD.replace("x1=0", "x1=-5"), b""),
+        ("s7", "POST", "/cgi-bin/admin/getmd.cgi", b""),
+        ("s2", "GET", "/cgi-bin/motion.cgi?per=5&sen=6", b""),
+        ("s2", "POST", "/cgi-bin/motion.cgi", b"per=5"),
+        ("s2", "POST", "/cgi-bin/motion.cgi", b"per=5&sen=6&x=1"),
+    ]
+
+    ACCEPTED = [
+        ("s7", "GET", "/cgi-bin/camctrl/camctrl.cgi?cam=1&move=up", b""),
+        ("s7", "GET", "/cgi-bin/camctrl/camctrl.cgi?cam=1&zoom=tele&zoomstep=2&any=thing", b""),
+        ("s7", "GET", "/cgi-bin/camctrl/camctrl.cgi?sethome=define", b""),
+        ("s7", "POST", "/cgi-bin/admin/preset.cgi", b"cam=1&addpos=door"),
+        ("s7", "GET", "/cgi-bin/recall.cgi?cam=1&recall=door", b""),
+        ("s7", "POST", "/cgi-bin/admin/preset.cgi", b"cam=1&delpos=door"),
+        ("rq", "POST", "/cgi-bin/admin/preset.cgi", b"presetnumber=2&presetname=hall"),
+        ("s3", "POST", "/setup/system.cgi", b"host=cam&method=menu&date=2026/12/10&time=10:00:00"),
+        ("s2", "POST", "/cgi-bin/system.cgi", b"method=menu&time=10:00:00"),
+        ("s2", "POST", "/cgi-bin/security.cgi", b"rootpass=pass"),  # its own password again
+        ("s7", "POST", "/cgi-bin/admin/setparam.cgi", b"System_hostname=cam&System_time=10:00:00"),
+        ("s7", "GET", "/cgi-bin/admin/setparam.cgi?Network_resetip=0", b""),
+        ("s7", "GET", "/cgi-bin/admin/setmd.cgi?" + SETMD, b""),
+        ("s7", "GET", "/cgi-bin/admin/getmd.cgi", b""),
+        ("s2", "POST", "/cgi-bin/motion.cgi", b"per=5&sen=6"),
+    ]
+
+    def test_what_the_library_never_sends_is_refused(self):
+        for name, method, target, body in self.REFUSED:
+            with self.subTest(f"{name} {method} {target} {body!r}"):
+                self.assertEqual(basic_request(self.dev[name], method, target, body)[0], 400)
+
+    def test_what_the_library_sends_is_taken(self):
+        for name, method, target, body in self.ACCEPTED:
+            with self.subTest(f"{name} {method} {target} {body!r}"):
+                status, _, reply = basic_request(self.dev[name], method, target, body)
+                self.assertEqual(status, 200, reply)
+
+
 class DevsimTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

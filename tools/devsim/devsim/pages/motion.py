@@ -13,6 +13,11 @@ has an empty name and zeros. The reader goes by position, so the control port ca
 the keys ("keys": "alt") or replace the whole reply ("getmd_text") to show that.
 setmd.cgi takes iN, nN, xN, yN, wN, hN, pN, tN for windows N = 1 to 3 (iN is N - 1); an
 empty nN disables window N.
+
+As the library sends them: getmd.cgi and setmd.cgi by GET, setmd.cgi with every one of its
+24 keys exactly once and no other (a missing number is refused, not taken as 0), numbers in
+signed decimal and not negative; motion.cgi by POST with per= and sen= alone. Anything else
+gets 400.
 """
 
 import urllib.parse
@@ -61,6 +66,31 @@ def getmd_text(device):
     return text
 
 
+SETMD_KEYS = {f"{letter}{n}" for n in (1, 2, 3) for letter in "inxywhpt"}
+
+
+def _check_setmd_keys(pairs):
+    names = [name for name, _ in pairs]
+    twice = sorted({name for name in names if names.count(name) > 1})
+    if twice:
+        raise ValueError(f"{', '.join(twice)} given twice")
+    missing, unknown = SETMD_KEYS - set(names), set(names) - SETMD_KEYS
+    if missing:
+        raise ValueError(f"missing {', '.join(sorted(missing))}")
+    if unknown:
+        raise ValueError(f"unknown {', '.join(sorted(unknown))}")
+
+
+def _number(text, key):
+    try:
+        value = int(text, 10)
+    except ValueError:
+        raise ValueError(f"{key} is not a number") from None
+    if value < 0:
+        raise ValueError(f"{key} is negative")
+    return value
+
+
 def _window_from(pairs, n):
     """Window N's values from setmd's pairs, or raises ValueError."""
     values = dict(pairs)
@@ -71,10 +101,7 @@ def _window_from(pairs, n):
         raise ValueError(f"n{n} too long")
     window = {"name": name}
     for key, letter in zip(NUMBERS, "xywhpt"):
-        text = values.get(f"{letter}{n}", "0")
-        if not text.isdigit():
-            raise ValueError(f"{letter}{n} is not a number")
-        window[key] = int(text)
+        window[key] = _number(values[f"{letter}{n}"], f"{letter}{n}")
     if not name:
         window.update({k: 0 for k in NUMBERS})
     return window
@@ -84,10 +111,13 @@ def _getmd(req, want):
     d = req.device
     if form_kind(d.model) or _window_paths(d.model)[want] != req.path:
         return None
+    if req.method != "GET":
+        return Reply(f"ERROR: {req.method} here takes GET only\r\n", status=400)
     if want == 0:
         with d.lock:
             return Reply(getmd_text(d))
     try:
+        _check_setmd_keys(req.pairs)
         windows = [_window_from(req.pairs, n) for n in (1, 2, 3)]
     except ValueError as e:
         return Reply(f"ERROR: {e}\r\n", status=400)
@@ -128,8 +158,14 @@ def motion_set(req):
     d = req.device
     if not form_kind(d.model):
         return _not_found()
-    pairs = dict(list(req.pairs) + urllib.parse.parse_qsl(req.body.decode("latin-1")))
-    per, sen = pairs.get("per", ""), pairs.get("sen", "")
+    if req.method != "POST":
+        return Reply(f"ERROR: {req.method} here takes POST only\r\n", status=400)
+    pairs = list(req.pairs) + urllib.parse.parse_qsl(req.body.decode("latin-1"),
+                                                      keep_blank_values=True)
+    if sorted(name for name, _ in pairs) != ["per", "sen"]:
+        return Reply("ERROR: per and sen expected, once each and alone\r\n", status=400)
+    pairs = dict(pairs)
+    per, sen = pairs["per"], pairs["sen"]
     if not per.isdigit() or not sen.isdigit() or int(per) > 100 or int(sen) > 100:
         return Reply("ERROR: per and sen are 0 to 100\r\n", status=400)
     with d.lock:

@@ -10,8 +10,15 @@ are one list per device in its configuration file, 20 entries at most:
   series 4 and up: section "camctrl", key "presetname", entries "(N)NAME".
 addpos=NAME adds a preset at the camera's position (or moves one of that name); delpos=NAME
 removes it, except on series 3, whose delpos names the entry's index. The "RQ48x3" form
-presetnumber=N (signed decimal; and presetname=NAME) sets entry N, 400 outside 0-19. recall=NAME moves the camera there.
+presetnumber=N (signed decimal; and presetname=NAME) sets entry N, 400 outside 0-19.
+recall=NAME moves the camera there.
 An unknown preset, a camera number above the model's count or a malformed value gets 400.
+
+Each page also takes only what the library sends there, so that a wrong request shows:
+camera commands by GET, each with cam= but the two sethome commands; presets by POST, an
+add or a delete as exactly cam= and addpos= or delpos=, the numbered form (presetnumber=,
+presetname=) only on "RQ48x3" models; recall by GET as exactly cam= and recall=. A key given
+twice is refused too. The zoom command's extra fragment stays free.
 """
 
 import urllib.parse
@@ -53,7 +60,25 @@ def _fail(message):
     return Reply(f"ERROR: {message}\r\n", status=400)
 
 
+def _keys(req):
+    names = [name for name, _ in req.pairs]
+    twice = {name for name in names if names.count(name) > 1}
+    if twice:
+        raise BadRequest(f"{', '.join(sorted(twice))} given twice")
+    return set(names)
+
+
+def _exactly(keys, wanted):
+    if keys != set(wanted):
+        raise BadRequest(f"keys {', '.join(sorted(keys))} where {', '.join(wanted)} are expected")
+
+
 def _ptz(req, cam):
+    keys = {name for name, _ in req.pairs}
+    if "sethome" in keys:
+        _exactly(_keys(req), ("sethome",))
+    elif "cam" not in keys:
+        raise BadRequest("cam expected")
     for name, value in req.pairs:
         if name == "cam":
             continue
@@ -111,6 +136,16 @@ def _presets(req, cam):
     entries = config_file.get_list(d.config_path, section, key)
     names = {i: _entry_name(d, text) for i, text in entries.items()}
     add, delete, number = req.arg("addpos"), req.arg("delpos"), req.arg("presetnumber")
+    keys = _keys(req)
+    if number is not None:
+        if "RQ48x3" not in d.model.name:
+            raise BadRequest("presetnumber is the RQ48x3 models' form")
+        if not keys <= {"presetnumber", "presetname"}:
+            raise BadRequest(f"keys {', '.join(sorted(keys))} beside presetnumber")
+    elif add is not None:
+        _exactly(keys, ("cam", "addpos"))
+    elif delete is not None:
+        _exactly(keys, ("cam", "delpos"))
     if number is not None:
         # Signed decimal, as the library writes it; the list has slots 0 to MAX_PRESETS - 1.
         try:
@@ -143,6 +178,7 @@ def _presets(req, cam):
 
 
 def _recall(req, cam):
+    _exactly(_keys(req), ("cam", "recall"))
     d = req.device
     name = req.arg("recall")
     section, key = _preset_place(d)
@@ -156,10 +192,12 @@ def _recall(req, cam):
     raise BadRequest(f"no preset {name}")
 
 
-def _page(field, handler, form=False):
+def _page(field, handler, method, form=False):
     def page(req):
         if not _served(req, field):
             return Reply("Not Found\r\n", status=404)
+        if req.method != method:
+            return _fail(f"{req.method} here takes {method} only")
         if form and req.body:
             req.pairs = list(req.pairs) + _form(req.body)
         try:
@@ -177,11 +215,11 @@ def _form(body):
 
 
 for _path in PTZ_PATHS:
-    registry.path(_path)(_page("PtzUrl", _ptz))
+    registry.path(_path)(_page("PtzUrl", _ptz, "GET"))
 for _path in PRESET_PATHS:
-    registry.path(_path)(_page("PresetUrl", _presets, form=True))
+    registry.path(_path)(_page("PresetUrl", _presets, "POST", form=True))
 for _path in RECALL_PATHS:
-    registry.path(_path)(_page("RecallUrl", _recall))
+    registry.path(_path)(_page("RecallUrl", _recall, "GET"))
 
 
 def state(device):

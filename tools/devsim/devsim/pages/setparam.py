@@ -5,6 +5,10 @@ takes its settings as KEY=VALUE pairs, in the query or in a POSTed form body. Ea
 handled by one function in KEYS; another key gets 400 and the request changes nothing.
 Models of the older generations answer 404 here (they use system.cgi and security.cgi).
 
+The library sends the parameter keys (host name, date, time, password) by POST and the
+upgrade's keys (System_reset, Network_*) by GET: each by its own method only, and a key
+given twice gets 400 too.
+
 Adding a key is one line: a function taking (device, value) that raises ValueError for a
 value it refuses, registered with @key("Name"). Handlers are checked all first (`check`)
 and applied only when every pair of the request is acceptable.
@@ -124,11 +128,28 @@ def request_pairs(req):
     return list(req.pairs) + body
 
 
+def _wrong_method(method, names):
+    """Why these keys should not come by this method, or None."""
+    twice = sorted({name for name in names if names.count(name) > 1})
+    if twice:
+        return f"{', '.join(twice)} given twice"
+    by_get = [name for name in names if name in firmware.SETPARAM_KEYS]
+    expected = "GET" if by_get else "POST"
+    if by_get and len(by_get) != len(names):
+        return "the upgrade's keys come alone"
+    if method != expected:
+        return f"these keys come by {expected}, not {method}"
+    return None
+
+
 @registry.path(PATH)
 def setparam(req):
     if not is_new_generation(req.device.model):
         return Reply("Not Found\r\n", status=404)
     pairs = request_pairs(req)
+    wrong = _wrong_method(req.method, [name for name, _ in pairs])
+    if wrong:
+        return Reply(f"ERROR: {wrong}\r\n", status=400)
     refused = apply_pairs(req.device, pairs, KEYS)
     if refused:
         return refused
