@@ -260,6 +260,52 @@ TEST_F(ConfigTransfer, SecondPropertyWhileAFetchRuns) {
   EXPECT_EQ(WhenFree([&] { return Kavrel_SetDeviceProperty(d, &p, 0); }), 0u);
 }
 
+// Pages that end or lack things in ways the fetch must take as a device does: a body that
+// ends with the connection and declares no length is whole; a text area without its
+// "readonly>" and a network page without the port field are passed over for the next source.
+TEST_F(ConfigTransfer, BodiesWithoutLengthAndPagesWithoutTheirMarkers) {
+  const std::string cgi404 = std::string(kCgi) + " 404", para404 = std::string(kParafile) + " 404";
+  struct Case {
+    const char *name;
+    const char *fault;
+    bool port_given;
+    uint32_t rc;
+    std::vector<std::string> attempts;
+  };
+  const std::vector<Case> cases = {
+      {"cgi", R"({"path": "/cgi-bin/admin/configfile.cgi", "no_length": 1})", false, 0,
+       {std::string(kCgi) + " 200"}},
+      {"area", R"({"path": "/setup/parafile.html", "remove": "readonly"})", true, 0,
+       {cgi404, std::string(kParafile) + " 200", "USER root", "RETR config.ini"}},
+      {"net", R"({"path": "/setup/network.html", "remove": "name=\"ftpport\""})", false,
+       KAVREL_E_UNKNOWN_DEVICE,
+       {cgi404, para404, std::string(kNetwork) + " 200", std::string(kMailFtp) + " 404"}},
+  };
+  for (const Case &c : cases) {
+    if (!c.port_given && c.rc != 0 && PortOpen(21)) {
+      ADD_FAILURE() << "something listens on 127.0.0.1:21; the port search cannot be shown";
+      continue;
+    }
+    ASSERT_TRUE(sim_->AddFault(c.name, c.fault));
+    for (int async = 0; async < 2; ++async) {
+      SCOPED_TRACE(std::string(c.name) + (async ? " async" : " sync"));
+      DeviceHandle d = Create();
+      KavrelDeviceProperty p = Property(c.name, c.port_given ? DevicePort(c.name) : 0);
+      size_t before = callbacks_.Count();
+      int mark = Mark();
+      if (async) {
+        ASSERT_EQ(Kavrel_SetDeviceProperty(d, &p, 1), 0u);
+        EXPECT_EQ(callbacks_.Next(before), std::make_pair(100u, c.rc ? 200u : 0u));
+      } else {
+        EXPECT_EQ(Kavrel_SetDeviceProperty(d, &p, 0), c.rc);
+      }
+      EXPECT_EQ(Attempts(c.name, mark), c.attempts);
+      EXPECT_EQ(Local(d), c.rc ? std::string() : kvtest::TextForm(WithoutCr(DeviceConfig(c.name))));
+    }
+    ASSERT_TRUE(sim_->ClearFaults(c.name));
+  }
+}
+
 // The failures of the fetch that end it rather than moving on.
 TEST_F(ConfigTransfer, FailuresThatEndTheFetch) {
   DeviceHandle d = Described("cgi", 0);

@@ -10,6 +10,10 @@ A fault is a dict with these keys (all optional but at least one kind):
   oversize   the page's body padded with 'x' to this many bytes
   close_after  send the headers (declaring the full length) and this many body bytes, then
              close the connection
+  no_length  1: send the whole body without Content-Length and close the connection, the
+             way a device ends a body it did not measure
+  remove     a text taken out of the page's body wherever it stands (a page without a
+             field, an attribute or a marker the library looks for)
   times      apply to this many requests, then remove itself (default: until cleared)
 
 FTP faults act on the device's FTP side only (and HTTP faults on its HTTP side only); their
@@ -27,7 +31,8 @@ path stays "*":
 
 import threading
 
-KINDS = ("delay_ms", "no_answer", "status", "truncate", "oversize", "close_after")
+KINDS = ("delay_ms", "no_answer", "status", "truncate", "oversize", "close_after", "no_length",
+         "remove")
 FTP_FAULTS = ("refuse_login", "no_answer", "close_data", "refuse_stor", "refuse")
 
 
@@ -50,7 +55,10 @@ def validate(fault):
         fault = dict(fault, close_after=fault.get("close_after", 0))
     if not any(k in fault for k in KINDS + ("ftp",)):
         raise ValueError("a fault needs one of: " + ", ".join(KINDS + ("ftp",)))
-    for key in ("delay_ms", "status", "truncate", "oversize", "close_after", "times"):
+    if "remove" in fault and (not isinstance(fault["remove"], str) or not fault["remove"]):
+        raise ValueError("remove must be a non-empty text")
+    for key in ("delay_ms", "status", "truncate", "oversize", "close_after", "no_length",
+                "times"):
         if key in fault and (not isinstance(fault[key], int) or fault[key] < 0):
             raise ValueError(f"{key} must be a non-negative integer")
     if fault.get("times", 1) < 1:

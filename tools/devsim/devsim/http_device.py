@@ -93,6 +93,8 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
             reply = registry.find(device, path)(req)
             reply_status, reply_body = reply.status, reply.body
             ctype, extra = reply.content_type, reply.headers
+        if "remove" in fault:
+            reply_body = reply_body.replace(fault["remove"].encode("latin-1"), b"")
         if "truncate" in fault:
             reply_body = reply_body[:fault["truncate"]]
         if "oversize" in fault and len(reply_body) < fault["oversize"]:
@@ -106,12 +108,19 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if fault.get("no_length"):
+            self._send(reply_status, reply_body, ctype, extra, declared=-1)
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
         self._send(reply_status, reply_body, ctype, extra)
 
     def _send(self, status, body, ctype, extra, declared=None):
+        """declared: the Content-Length to announce (None: the body's; -1: none at all)."""
         self.send_response(status)
         self.send_header("Content-Type", ctype)
-        self.send_header("Content-Length", str(len(body) if declared is None else declared))
+        if declared != -1:
+            self.send_header("Content-Length", str(len(body) if declared is None else declared))
         self.send_header("Connection", "close")
         for key, value in extra.items():
             self.send_header(key, value)
@@ -135,6 +144,7 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
 
 
 def _fault_name(fault):
-    names = [k for k in ("status", "truncate", "oversize", "close_after", "delay_ms") if k in fault]
+    names = [k for k in ("status", "truncate", "oversize", "close_after", "no_length", "remove",
+                         "delay_ms") if k in fault]
     return ",".join(names) or None
 
