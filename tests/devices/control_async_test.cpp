@@ -69,30 +69,43 @@ TEST_F(ControlAsync, OnceEachOnTheWorker) {
   set[0].percent = 41;
   set[0].sensitivity = 42;
   set[0].enabled = 1;
-  const AsyncCase cases[] = {
-      {"ptz", [&] { return Kavrel_SendPTZCommand(km2401, 2, 201, nullptr, 1); }, 107, 0, 0},
-      {"ptz ex numbered preset", [&] { return Kavrel_SendPTZCommandEx(rq, 1, 211, "a", 1, 1); },
-       107, 0, 0},
-      {"move", [&] { return Kavrel_MoveCamera(rz3120, 1, 5, 6, 1); }, 108, 0, 0},
-      {"set param, two requests", [&] { return Kavrel_SetParam(pw, &both, 1); }, 110, 0, 0},
-      {"motion set, windows", [&] { return Kavrel_SetMotionDetectionInfo(rz3120, set, 0, 1); },
-       114, 0, 0},
-      {"motion get, windows", [&] { return Kavrel_GetMotionDetectionInfo(rz3120, windows, &count, 0, 1); },
-       113, 0, 3},
-      {"motion set, form", [&] { return Kavrel_SetMotionDetectionInfo(km2401, set, 1, 1); },
-       114, 0, 0},
-      {"motion get, form", [&] { return Kavrel_GetMotionDetectionInfo(km2401, windows, &count, 1, 1); },
-       113, 0, 1},
+  const std::string setmd =
+      "GET /setup/setmd.cgi?i1=0&n1=Gate&x1=0&y1=0&w1=10&h1=10&p1=41&t1=42&"
+      "i2=1&n2=&x2=0&y2=0&w2=0&h2=0&p2=0&t2=0&i3=2&n3=&x3=0&y3=0&w3=0&h3=0&p3=0&t3=0";
+  // Each case with what the device received, as the synchronous tests compare it; the
+  // callback comes after the last request (the second one of the parameter setting).
+  struct SentCase {
+    AsyncCase c;
+    const char *device;
+    std::vector<std::string> sent;
   };
-  for (const AsyncCase &c : cases) {
+  const SentCase cases[] = {
+      {{"ptz", [&] { return Kavrel_SendPTZCommand(km2401, 2, 201, nullptr, 1); }, 107, 0, 0},
+       "km2401", {"GET /cgi-bin/camctrl.cgi?cam=2&move=up"}},
+      {{"ptz ex numbered preset", [&] { return Kavrel_SendPTZCommandEx(rq, 1, 211, "a", 1, 1); },
+        107, 0, 0},
+       "rq48x3", {"POST /cgi-bin/admin/preset.cgi presetnumber=1&presetname=a"}},
+      {{"move", [&] { return Kavrel_MoveCamera(rz3120, 1, 5, 6, 1); }, 108, 0, 0},
+       "rz3120", {"GET /setup/camctrl.cgi?cam=0&x=5&y=6"}},
+      {{"set param, two requests", [&] { return Kavrel_SetParam(pw, &both, 1); }, 110, 0, 0},
+       "pw_async", {"POST /setup/system.cgi host=async1", "POST /setup/security.cgi rootpass=s3cond"}},
+      {{"motion set, windows", [&] { return Kavrel_SetMotionDetectionInfo(rz3120, set, 0, 1); },
+        114, 0, 0},
+       "rz3120", {setmd}},
+      {{"motion get, windows", [&] { return Kavrel_GetMotionDetectionInfo(rz3120, windows, &count, 0, 1); },
+        113, 0, 3},
+       "rz3120", {"GET /setup/getmd.cgi"}},
+      {{"motion set, form", [&] { return Kavrel_SetMotionDetectionInfo(km2401, set, 1, 1); },
+        114, 0, 0},
+       "km2401", {"POST /cgi-bin/motion.cgi per=41&sen=42"}},
+      {{"motion get, form", [&] { return Kavrel_GetMotionDetectionInfo(km2401, windows, &count, 1, 1); },
+        113, 0, 1},
+       "km2401", {"GET /setup/motion.html"}},
+  };
+  for (const SentCase &s : cases) {
     int mark = Mark();
-    ExpectOneCallback(&log, c);
-    if (c.operation == 110) {
-      // The callback came after the second request.
-      EXPECT_EQ(Sent(mark, "pw_async"),
-                (std::vector<std::string>{"POST /setup/system.cgi host=async1",
-                                          "POST /setup/security.cgi rootpass=s3cond"}));
-    }
+    ExpectOneCallback(&log, s.c);
+    EXPECT_EQ(Sent(mark, s.device), s.sent) << s.c.what;
   }
   auto calls = log.Calls();
   // The windows were there during the callback: the set window came back (window kind),
