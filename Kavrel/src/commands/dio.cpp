@@ -121,7 +121,8 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetDIStatus(DeviceHandle device, uint3
   if (slot->async) return Operation_Submit(slot, device->param.GetDiUrl, 1, 0);
   rc = HttpCommandToServer(device, device->param.GetDiUrl, 0, 1, 0, slot);
   if (rc != 0 && rc != KAVREL_S_BUFFER_FULL) {
-    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", device->param.GetDiUrl, rc);
+    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n",
+           KV_MASKED(device->param.GetDiUrl), rc);
     ReleaseOperationSlot(slot);
     return rc;
   }

@@ -77,7 +77,7 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_HttpOperationRead(DeviceHandle device,
   if (rc == 0 || rc == KAVREL_S_BUFFER_FULL) {
     *size = slot->reply_count;
   } else {
-    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", path, rc);
+    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", KV_MASKED(path), rc);
   }
   ReleaseOperationSlot(slot);
   return rc;

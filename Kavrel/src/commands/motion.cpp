@@ -263,7 +263,7 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetMotionDetectionInfo(DeviceHandle de
   if (slot->async) return Operation_Submit(slot, path, 1, 0);
   rc = HttpCommandToServer(device, path, 0, 1, 0, slot);
   if (rc != 0 && rc != KAVREL_S_BUFFER_FULL) {
-    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", path, rc);
+    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", KV_MASKED(path), rc);
     ReleaseOperationSlot(slot);
     return rc;
   }

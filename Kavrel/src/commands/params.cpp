@@ -115,7 +115,7 @@ uint32_t Refuse(OperationSlot *slot, uint32_t result) {
 
 uint32_t SubmitSync(OperationSlot *slot, const char *request) {
   uint32_t rc = HttpCommandToServer(slot->device, request, 0, 0, 1, slot);
-  if (rc != 0) KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", request, rc);
+  if (rc != 0) KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", KV_MASKED(request), rc);
   return rc;
 }
 

@@ -178,7 +178,7 @@ bool BuildRequest(const PtzCommand &c, const char *base, int32_t cam, const char
 uint32_t Send(OperationSlot *slot, uint32_t kind, const char *request, bool post) {
   slot->kind = kind;
   slot->sub_state = SUB_STATE_REQUEST;
-  KV_LOG(KAVREL_LOG_SOCKET, "send command(%s) with %s\n", request, post ? "POST" : "GET");
+  KV_LOG(KAVREL_LOG_SOCKET, "send command(%s) with %s\n", KV_MASKED(request), post ? "POST" : "GET");
   bool async = slot->async != 0;
   uint32_t rc = Operation_Submit(slot, request, 0, post ? 1 : 0);
   if (!async && (rc == 0 || rc == KAVREL_S_BUFFER_FULL)) KV_LOG(KAVREL_LOG_SOCKET, "Send ok\n");

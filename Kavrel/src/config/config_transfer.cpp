@@ -250,7 +250,7 @@ Step AfterPage(OperationSlot *slot, int page, uint32_t status, bool in_body) {
     return End(KAVREL_E_CONFIG_CUT, kHostDownloadFailed);
   }
   if (status != KAVREL_OK && !full) {
-    KV_FAIL("ReadHtmlByGet (%s) error: %X\n", path, status);
+    KV_FAIL("ReadHtmlByGet (%s) error: %X\n", KV_MASKED(path), status);
     return End(status, in_body ? HOST_READ_FAILED : HostOf(status));
   }
   switch (page) {

@@ -114,7 +114,7 @@ void HandleParam(OperationSlot *slot, uint32_t status) {
       OsLockLeave(device->lock);
       uint32_t rc = HttpCommandToServer(device, second, 1, 0, 1, slot);
       if (rc == 0) return;  // the slot is the next node's
-      KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", second, rc);
+      KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", KV_MASKED(second), rc);
       Finish(slot, rc == KAVREL_T_WITHDRAWN ? HOST_ABORTED : HOST_FAILED, 0);
       return;
     }

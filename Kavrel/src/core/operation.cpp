@@ -274,7 +274,7 @@ uint32_t Operation_Submit(OperationSlot *slot, const char *path, int read_body, 
   if (async && rc == 0) return 0;
   ReleaseOperationSlot(slot);
   if (rc != 0 && rc != KAVREL_S_BUFFER_FULL) {
-    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", path, rc);
+    KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", KV_MASKED(path), rc);
   }
   return rc;
 }

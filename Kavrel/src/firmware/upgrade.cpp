@@ -215,7 +215,7 @@ uint32_t SendCgi(Upgrade *up, const std::string &path, const char *shown) {
   uint32_t rc = Operation_RequestIsSafe(path.c_str(), KAVREL_SLOT_BUFFER)
                     ? HttpCommandToServer(up->device, path.c_str(), 0, 0, 0, up->slot)
                     : KAVREL_E_INVALIDARG;
-  if (rc != 0) KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", shown, rc);
+  if (rc != 0) KV_LOG(KAVREL_LOG_LOWER, "HttpCommandToServer (%s) failed: %X\n", KV_MASKED(shown), rc);
   return rc;
 }
 

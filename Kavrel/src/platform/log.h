@@ -24,5 +24,17 @@ void Log_Install(const KavrelLogger *logger);
 // The logger installed last, or NULL.
 const KavrelLogger *Log_Current(void);
 
+// A request as a log record may show it: the value of every query or form field whose key
+// holds "pass" in any case ("rootpass", "Security_userpass_0", "ftppass1") and a URL's user
+// information become "***"; paths and other fields stay readable. Hosts paste their logs
+// into tickets, so every record that shows a request goes through this. Longer requests
+// are cut to the buffer.
+struct LogMasked {
+  char text[1280];
+};
+LogMasked Log_Mask(const char *request);
+// The masked text, valid until the end of the statement that uses it.
+#define KV_MASKED(request) (Log_Mask(request).text)
+
 #define KV_LOG(code, ...) Log_Located((code), __FILE__, (uint32_t)__LINE__, __VA_ARGS__)
 #define KV_FAIL(...) KV_LOG(KAVREL_LOG_FAILURE, __VA_ARGS__)
