@@ -156,6 +156,8 @@ TEST_F(FirmVersion, PlainImages) {
       {"marker split across a 64 KiB read", Payload(70000, 65530, std::string("_FV_HEAD_:big\0", 14)),
        FIRM_OK, "big"},
       {"marker near the end", Payload(100, 80, "_FV_HEAD_:short"), FIRM_OK, "shortxxxxx"},
+      // Nothing follows the marker: an empty version, read without stepping past the file.
+      {"marker as the last bytes", Payload(100, 90, "_FV_HEAD_:"), FIRM_OK, ""},
       {"marker text cut at 31", "_FV_HEAD_:" + std::string(40, 'v'), FIRM_OK,
        "vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv"},
       {"N 10, size 15, sum 0, no token", kvtest::FirmPlainImage("0123456789"),

@@ -146,7 +146,7 @@ int FindMarker(const char *file, char *version) {
         if (!in.Read(&window[old], more)) window.resize(old);
         available = window.size() - start;
       }
-      TakeVersion(&window[start], available, version);
+      TakeVersion(window.data() + start, available, version);  // start may be the end
       return 1;
     }
   }
