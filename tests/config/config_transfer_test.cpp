@@ -306,6 +306,24 @@ TEST_F(ConfigTransfer, BodiesWithoutLengthAndPagesWithoutTheirMarkers) {
   }
 }
 
+// The device's secrets are its owner's alone: the private directory is 0700 and the local
+// configuration 0600 after a fetch, after a value written, after the file is fetched again.
+TEST_F(ConfigTransfer, PrivateDirectoryAndFileModes) {
+  if (kvtest::BuiltForWindows()) GTEST_SKIP() << "POSIX modes; Windows has its own check";
+  namespace fs = std::filesystem;
+  auto mode = [](const std::string &path) {
+    return fs::status(path).permissions() & fs::perms::all;
+  };
+  const fs::perms owner_rw = fs::perms::owner_read | fs::perms::owner_write;
+  DeviceHandle d = Described("cgi", 0);
+  EXPECT_EQ(mode(d->directory), fs::perms::owner_all);
+  EXPECT_EQ(mode(d->config_path), owner_rw);
+  ASSERT_EQ(Kavrel_SetSysInfo(d, "lobby", "system", "hostname", -1), 0u);
+  EXPECT_EQ(mode(d->config_path), owner_rw);
+  ASSERT_EQ(Kavrel_UpdateLocalConfig(d, 0), 0u);
+  EXPECT_EQ(mode(d->config_path), owner_rw);
+}
+
 // The failures of the fetch that end it rather than moving on.
 TEST_F(ConfigTransfer, FailuresThatEndTheFetch) {
   DeviceHandle d = Described("cgi", 0);
