@@ -35,6 +35,14 @@ struct Settings {
 // Shows the library's log records on stderr (--verbose).
 void InstallLogger();
 
+// A secret need never stand on the command line, where other users' `ps` shows it: beside
+// the option `secret` (whose value goes to `value`), NAME-file FILE reads it from the first
+// line of FILE, and `file_env`, when given, names the file through the environment. The
+// option itself may also take its value from `env`; a file wins over a value. Returns the
+// file option.
+CLI::Option *AddSecretOptions(CLI::App *app, CLI::Option *secret, std::string *value,
+                              const char *env, const char *file_env);
+
 // The one callback of an asynchronous command. `on_callback`, when set, runs on the worker
 // thread inside the callback, for results that are valid only during the call.
 struct Completion {

@@ -28,10 +28,11 @@ void AddParamCommands(CLI::App &app, const Settings &s, Output &out, Commands &c
   set->add_option("--time", time, "time, e.g. 14:05:00");
   auto *p = set->add_option("--new-password", password,
                             "new administrator password: the device's login changes");
-  commands.push_back({set, [&s, &out, h, p] {
+  auto *pf = AddSecretOptions(set, p, &password, "KAVREL_NEW_PASSWORD", nullptr);
+  commands.push_back({set, [&s, &out, h, p, pf] {
                         SetParamRequest r{};
                         r.set_host_name = h->count() ? 1 : 0;
-                        r.set_password = p->count() ? 1 : 0;
+                        r.set_password = p->count() || pf->count() ? 1 : 0;
                         if (!Fill(out, "--hostname", host, r.host_name, sizeof(r.host_name)) ||
                             !Fill(out, "--date", date, r.date, sizeof(r.date)) ||
                             !Fill(out, "--time", time, r.time, sizeof(r.time)) ||

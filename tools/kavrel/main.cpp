@@ -8,9 +8,11 @@ int main(int argc, char **argv) {
   CLI::App app{
       "kavrel: drive a network camera or video server through the Kavrel library.\n"
       "The device is given by options or by the environment variables KAVREL_HOST,\n"
-      "KAVREL_HTTP_PORT, KAVREL_FTP_PORT, KAVREL_USER, KAVREL_PASSWORD, KAVREL_TYPE and\n"
-      "KAVREL_TIMEOUT. Example:\n"
-      "  kavrel --host 192.0.2.10 --user admin --password secret --type KM3111 di\n",
+      "KAVREL_HTTP_PORT, KAVREL_FTP_PORT, KAVREL_USER, KAVREL_PASSWORD (or\n"
+      "KAVREL_PASSWORD_FILE), KAVREL_TYPE and KAVREL_TIMEOUT. Every password may come from\n"
+      "a file (--password-file and the like: its first line) or the environment, so that\n"
+      "it never shows on the command line. Example:\n"
+      "  kavrel --host 192.0.2.10 --user admin --password-file ~/.cam7 --type KM3111 di\n",
       "kavrel"};
   app.require_subcommand(1);
   Settings s;
@@ -20,8 +22,8 @@ int main(int argc, char **argv) {
   app.add_option("--ftp-port", s.device.ftp_port, "device FTP port, default 21")
       ->envname("KAVREL_FTP_PORT");
   app.add_option("--user", s.device.user, "user name")->envname("KAVREL_USER");
-  app.add_option("--password", s.device.password, "password")
-      ->envname("KAVREL_PASSWORD");
+  AddSecretOptions(&app, app.add_option("--password", s.device.password, "password"),
+                   &s.device.password, "KAVREL_PASSWORD", "KAVREL_PASSWORD_FILE");
   app.add_option("--type", s.device.type,
                  "model server type, e.g. KM3111; without it only 'http' works")
       ->envname("KAVREL_TYPE");

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+#include <fstream>
+
 #include "cli.h"
 
 namespace {
@@ -61,6 +63,34 @@ bool WaitFor(Completion &c, unsigned timeout_ms) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first line of the file, without its line end. False when it cannot be read.
+bool ReadFirstLine(const std::string &path, std::string *line) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::getline(in, *line);
+  while (!line->empty() && (line->back() == '\r' || line->back() == '\n')) line->pop_back();
+  return !in.bad();
+}
+
+}  // namespace
+
+CLI::Option *AddSecretOptions(CLI::App *app, CLI::Option *secret, std::string *value,
+                              const char *env, const char *file_env) {
+  if (env) secret->envname(env);
+  std::string name = secret->get_name() + "-file";
+  CLI::Option *file = app->add_option_function<std::string>(
+      name,
+      [value, name](const std::string &path) {
+        if (!ReadFirstLine(path, value)) throw CLI::ValidationError(name, "cannot read " + path);
+      },
+      "read " + secret->get_name() + " from the first line of FILE");
+  file->type_name("FILE");
+  if (file_env) file->envname(file_env);
+  return file;  // defined after the option, so a file given wins over its value
+}
 
 void InstallLogger() {
   static int context;
