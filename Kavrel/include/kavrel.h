@@ -646,6 +646,12 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_GetCGICommand(const char *name, uint32
  * an index: negative for a plain value, 0 and up for one entry of an indexed list. Value
  * buffers hold KAVREL_VALUE_MAX bytes (the longest line of the file and its NUL).
  *
+ * The file holds the device's secrets (its passwords, its FTP and mail accounts), so it is
+ * the user's alone: it lives in a private directory of the device (prefix "ext", below the
+ * system's temporary folder), made with mode 0700 on POSIX, where every file replaced in it
+ * is 0600, and on Windows with an access list that allows only the user who runs the host,
+ * inherited by the files inside and not by what the temporary folder allows.
+ *
  * They run on the calling thread, take no operation slot, and rely on the host not to call
  * them while a transfer or an upgrade of the same device is writing the file. Calls for one
  * device must not overlap.

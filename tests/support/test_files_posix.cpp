@@ -1,3 +1,4 @@
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,18 @@ void UnsetEnv(const std::string &name) { ::unsetenv(name.c_str()); }
 bool FileExists(const std::string &path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+}
+
+bool OnlyOwnerMayAccess(const std::string &path, std::string *why) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    *why = "not found";
+    return false;
+  }
+  char mode[8];
+  snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  *why = std::string("mode ") + mode;
+  return (st.st_mode & 077) == 0;
 }
 
 bool BuiltForWindows() { return false; }

@@ -32,6 +32,11 @@ bool IsPathSeparator(char c);
 // "\r\n" on Windows.
 std::string TextForm(const std::string &text);
 
+// True when only the user who runs the test may open `path`: on POSIX no group or other
+// permission bit; on Windows an access list that allows the user (and the system's own
+// account) and nobody else. `why` says what was found.
+bool OnlyOwnerMayAccess(const std::string &path, std::string *why);
+
 // True when something (a file or a directory) is at `path`.
 bool FileExists(const std::string &path);
 std::string ReadFile(const std::string &path);

@@ -1,6 +1,7 @@
 // The OS layer over Win32 kernel objects.
 #include <winsock2.h>
 #include <windows.h>
+#include <sddl.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <new>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/os_internal.h"
@@ -299,7 +301,48 @@ int OsPlatformSetLocalTime(const OsDate *date) {
 
 // ---- Files and directories --------------------------------------------------------------------
 
+namespace {
+
+// The calling user's SID in its text form ("S-1-5-21-..."), or empty.
+std::string CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<char> user(size ? size : 1);
+  std::string sid;
+  char *text = nullptr;
+  if (size && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &text)) {
+    sid = text;
+    LocalFree(text);
+  }
+  CloseHandle(token);
+  return sid;
+}
+
+// A directory that only the user may open, and everything made in it after: full control for
+// the user's SID alone, inherited by files and folders inside, and protected from the entries
+// of the folder above (the temporary folder may let others in). False when it is not made.
+bool MakeOwnerOnlyDir(const char *path, const std::string &sid) {
+  std::string sddl = "D:P(A;OICI;FA;;;" + sid + ")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  BOOL made = CreateDirectoryA(path, &attributes);
+  LocalFree(descriptor);
+  return made != 0;
+}
+
+}  // namespace
+
 std::string OsMakePrivateTempDir(const char *prefix) {
+  // Without the user's identity there is no private directory to make.
+  std::string sid = CurrentUserSid();
+  if (sid.empty()) return std::string();
   char root[MAX_PATH + 1];
   DWORD n = GetTempPathA(sizeof(root), root);
   if (n == 0 || n > MAX_PATH) return std::string();
@@ -308,7 +351,7 @@ std::string OsMakePrivateTempDir(const char *prefix) {
     char name[MAX_PATH + 1];
     if (GetTempFileNameA(root, prefix ? prefix : "", 0, name) == 0) return std::string();
     DeleteFileA(name);
-    if (CreateDirectoryA(name, nullptr)) return name;
+    if (MakeOwnerOnlyDir(name, sid)) return name;
   }
   return std::string();
 }
