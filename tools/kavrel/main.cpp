@@ -40,6 +40,7 @@ int main(int argc, char **argv) {
   AddPtzCommands(app, s, out, commands);
   AddParamCommands(app, s, out, commands);
   AddMotionCommands(app, s, out, commands);
+  AddFleetCommands(app, s, out, commands);
 
   try {
     app.parse(argc, argv);

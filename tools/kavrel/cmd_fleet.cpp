@@ -1,0 +1,516 @@
+// kavrel fleet: one subcommand over every device of an inventory, through one library context
+// with one record per device. The inventory is read and checked whole before anything is sent.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli.h"
+#include "terminal.h"
+
+namespace {
+
+// ---- Inventory -----------------------------------------------------------------------------
+
+struct FleetEntry {
+  std::string name;
+  DeviceOptions device;
+  int line = 0;
+};
+
+const char *const kFleetColumns[] = {"name", "host", "http_port", "ftp_port", "user", "type"};
+
+std::string FleetTrim(const std::string &text) {
+  size_t b = text.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return "";
+  size_t e = text.find_last_not_of(" \t\r");
+  return text.substr(b, e - b + 1);
+}
+
+std::vector<std::string> FleetSplit(const std::string &line) {
+  std::vector<std::string> fields;
+  std::stringstream in(line);
+  std::string field;
+  while (std::getline(in, field, ',')) fields.push_back(FleetTrim(field));
+  if (!line.empty() && line.back() == ',') fields.push_back("");
+  return fields;
+}
+
+bool FleetPort(const std::string &text, long *port) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *port = strtol(text.c_str(), nullptr, 10);
+  return *port >= 1 && *port <= 65535;
+}
+
+bool FleetReadPasswordFile(const std::string &path, std::string *password) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::getline(in, *password);
+  if (!password->empty() && password->back() == '\r') password->pop_back();
+  return true;
+}
+
+class FleetInventory {
+ public:
+  // Reads `path`; on a bad line, `error` names the file and line. False on any error.
+  bool Load(const std::string &path, std::string *error) {
+    std::ifstream in(path);
+    if (!in) return Fail(error, "cannot read inventory " + path);
+    path_ = path;
+    std::string line;
+    int number = 0;
+    bool header_seen = false;
+    while (std::getline(in, line)) {
+      ++number;
+      std::string t = FleetTrim(line);
+      if (t.empty() || t[0] == '#') continue;
+      bool ok = header_seen ? AddLine(t, number, error) : ReadHeader(t, number, error);
+      if (!ok) return false;
+      header_seen = true;
+    }
+    if (!header_seen) return Fail(error, path + ": no header line");
+    return true;
+  }
+
+  // Keeps the entries whose name is in `names` (when given) and whose type is in `types`.
+  std::vector<FleetEntry> Select(const std::vector<std::string> &names,
+                                 const std::vector<std::string> &types) const {
+    std::vector<FleetEntry> chosen;
+    for (const FleetEntry &e : entries_) {
+      if (!names.empty() && std::find(names.begin(), names.end(), e.name) == names.end()) continue;
+      if (!types.empty() && std::find(types.begin(), types.end(), e.device.type) == types.end()) continue;
+      chosen.push_back(e);
+    }
+    return chosen;
+  }
+
+ private:
+  bool Fail(std::string *error, const std::string &message) {
+    *error = message;
+    return false;
+  }
+  bool FailAt(std::string *error, int line, const std::string &message) {
+    return Fail(error, path_ + ":" + std::to_string(line) + ": " + message);
+  }
+
+  bool ReadHeader(const std::string &line, int number, std::string *error) {
+    columns_ = FleetSplit(line);
+    for (const char *c : kFleetColumns) {
+      if (Column(c) < 0) return FailAt(error, number, std::string("header lacks the column ") + c);
+    }
+    return true;
+  }
+
+  int Column(const char *name) const {
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      if (columns_[i] == name) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  std::string Field(const std::vector<std::string> &fields, const char *name) const {
+    int i = Column(name);
+    return i < 0 || static_cast<size_t>(i) >= fields.size() ? "" : fields[static_cast<size_t>(i)];
+  }
+
+  bool AddLine(const std::string &line, int number, std::string *error) {
+    std::vector<std::string> fields = FleetSplit(line);
+    if (fields.size() != columns_.size()) {
+      return FailAt(error, number, std::to_string(fields.size()) + " fields where the header has " +
+                                       std::to_string(columns_.size()));
+    }
+    FleetEntry e;
+    e.line = number;
+    e.name = Field(fields, "name");
+    e.device.host = Field(fields, "host");
+    e.device.user = Field(fields, "user");
+    e.device.type = Field(fields, "type");
+    for (const char *c : {"name", "host", "type"}) {
+      if (Field(fields, c).empty()) return FailAt(error, number, std::string("empty ") + c);
+    }
+    if (!names_.insert(e.name).second) return FailAt(error, number, "duplicate name " + e.name);
+    long http = 0, ftp = 0;
+    if (!FleetPort(Field(fields, "http_port"), &http)) {
+      return FailAt(error, number, "bad http_port \"" + Field(fields, "http_port") + "\"");
+    }
+    if (!FleetPort(Field(fields, "ftp_port"), &ftp)) {
+      return FailAt(error, number, "bad ftp_port \"" + Field(fields, "ftp_port") + "\"");
+    }
+    e.device.http_port = static_cast<int>(http);
+    e.device.ftp_port = static_cast<unsigned>(ftp);
+    if (!Password(fields, number, &e.device.password, error)) return false;
+    entries_.push_back(e);
+    return true;
+  }
+
+  bool Password(const std::vector<std::string> &fields, int number, std::string *password,
+                std::string *error) {
+    std::string env = Field(fields, "password_env");
+    std::string file = Field(fields, "password_file");
+    if (!env.empty()) {
+      const char *value = getenv(env.c_str());
+      if (!value) return FailAt(error, number, "environment variable " + env + " is not set");
+      *password = value;
+      return true;
+    }
+    if (!file.empty() && !FleetReadPasswordFile(file, password)) {
+      return FailAt(error, number, "cannot read password_file " + file);
+    }
+    return true;
+  }
+
+  std::string path_;
+  std::vector<std::string> columns_;
+  std::set<std::string> names_;
+  std::vector<FleetEntry> entries_;
+};
+
+// ---- Per-device records and the one context --------------------------------------------------
+
+using FleetClock = std::chrono::steady_clock;
+
+enum class FleetState { kPending, kRunning, kDone, kFailed };
+
+struct FleetDevice {
+  FleetEntry entry;
+  DeviceHandle handle = nullptr;
+  FleetState state = FleetState::kPending;
+  uint32_t code = 0;
+  std::string detail;  // what succeeded, e.g. the input levels or the file written
+  FleetClock::time_point start, end;
+};
+
+// Shared between the command's thread and the library's callbacks: callbacks only record and
+// signal; every line is printed by the command's thread.
+struct FleetBoard {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<FleetDevice> devices;
+  size_t finished = 0;
+  size_t failures = 0;
+
+  void Finish(FleetDevice &d, uint32_t code, const std::string &detail) {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (d.state == FleetState::kPending) d.start = FleetClock::now();
+    d.code = code;
+    d.detail = detail;
+    d.state = code ? FleetState::kFailed : FleetState::kDone;
+    d.end = FleetClock::now();
+    ++finished;
+    if (code) ++failures;
+    cv.notify_all();
+  }
+};
+
+struct FleetCallbackContext {
+  FleetBoard *board;
+  size_t index;
+};
+
+const char *FleetLevel(uint32_t level) {
+  return level == KAVREL_LEVEL_HIGH ? "high" : level == KAVREL_LEVEL_LOW ? "low" : "?";
+}
+
+std::string FleetInputsText(const uint32_t *in) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += std::string(i ? " " : "") + FleetLevel(in[i]);
+  return text;
+}
+
+void KAVREL_CALL FleetOnComplete(DeviceHandle, void *context, uint32_t operation, uint32_t status,
+                                 uintptr_t value) {
+  auto *c = static_cast<FleetCallbackContext *>(context);
+  FleetDevice &d = c->board->devices[c->index];
+  std::string detail;
+  if (operation == KAVREL_EVENT_DI && status == 0 && value) {
+    detail = FleetInputsText(reinterpret_cast<const uint32_t *>(value));
+  }
+  c->board->Finish(d, status, detail);
+}
+
+class FleetContext {
+ public:
+  ~FleetContext() {
+    // Release deletes every record; deleting one by one first would only add waits.
+    if (handle_) Kavrel_Release(&handle_);
+  }
+  uint32_t Open(FleetBoard &board, bool full) {
+    uint32_t rc = Kavrel_InitialEx(&handle_, static_cast<uint32_t>(board.devices.size()), 0,
+                                   KAVREL_VERSION_NUMBER);
+    if (rc) return rc;
+    contexts_.resize(board.devices.size());
+    for (size_t i = 0; i < board.devices.size(); ++i) {
+      contexts_[i] = {&board, i};
+      rc = Describe(board.devices[i], &contexts_[i], full);
+      if (rc) board.Finish(board.devices[i], rc, "");
+    }
+    return 0;
+  }
+
+ private:
+  // The light description sends nothing; the full one (synchronous) is done per device later.
+  uint32_t Describe(FleetDevice &d, FleetCallbackContext *context, bool full) {
+    uint32_t rc = Kavrel_CreateDevice(handle_, &d.handle);
+    if (rc) return rc;
+    if (full) return 0;
+    KavrelDeviceProperty p = FleetProperty(d, context);
+    return Kavrel_SetDevicePropertyLite(d.handle, &p);
+  }
+
+ public:
+  static KavrelDeviceProperty FleetProperty(const FleetDevice &d, FleetCallbackContext *context) {
+    KavrelDeviceProperty p{};
+    p.address = d.entry.device.host.c_str();
+    p.user = d.entry.device.user.c_str();
+    p.password = d.entry.device.password.c_str();
+    p.server_type = d.entry.device.type.c_str();
+    p.http_port = d.entry.device.http_port;
+    p.ftp_port = d.entry.device.ftp_port;
+    p.timeout_ms = d.entry.device.timeout_ms;
+    p.callback = FleetOnComplete;
+    p.callback_context = context;
+    return p;
+  }
+  FleetCallbackContext *context(size_t i) { return &contexts_[i]; }
+
+ private:
+  KavrelHandle handle_ = nullptr;
+  std::vector<FleetCallbackContext> contexts_;
+};
+
+// ---- Output --------------------------------------------------------------------------------
+
+double FleetSeconds(FleetClock::time_point from, FleetClock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+void FleetProgress(FleetBoard &board, FleetClock::time_point started, bool draw) {
+  if (!draw) return;
+  fprintf(stderr, "\r%zu/%zu done, %zu failed, %.1f s ", board.finished, board.devices.size(),
+          board.failures, FleetSeconds(started, FleetClock::now()));
+  fflush(stderr);
+}
+
+const char *FleetStateName(FleetState s) {
+  switch (s) {
+    case FleetState::kPending: return "not started";
+    case FleetState::kRunning: return "unfinished";
+    case FleetState::kDone: return "ok";
+    case FleetState::kFailed: return "failed";
+  }
+  return "?";
+}
+
+void FleetReport(const FleetBoard &board, bool json, double elapsed) {
+  size_t ok = 0;
+  for (const FleetDevice &d : board.devices) {
+    bool success = d.state == FleetState::kDone;
+    ok += success ? 1 : 0;
+    double t = d.state == FleetState::kDone || d.state == FleetState::kFailed ? FleetSeconds(d.start, d.end) : 0;
+    const char *name = d.code ? KavrelResult_Name(d.code) : "";
+    if (json) {
+      printf("{\"device\":%s,\"ok\":%s,\"state\":\"%s\",\"code\":\"0x%08X\",\"name\":%s,"
+             "\"seconds\":%.3f,\"detail\":%s}\n",
+             Output::Quote(d.entry.name).c_str(), success ? "true" : "false",
+             FleetStateName(d.state), d.code, Output::Quote(name ? name : "").c_str(), t,
+             Output::Quote(d.detail).c_str());
+    } else {
+      printf("%-20s %-11s 0x%08X %-28s %7.3f s  %s\n", d.entry.name.c_str(),
+             FleetStateName(d.state), d.code, name ? name : "UNKNOWN", t, d.detail.c_str());
+    }
+  }
+  size_t failed = board.devices.size() - ok;
+  if (json) {
+    printf("{\"summary\":true,\"devices\":%zu,\"ok\":%zu,\"failed\":%zu,\"seconds\":%.3f}\n",
+           board.devices.size(), ok, failed, elapsed);
+  } else {
+    printf("%zu devices: %zu ok, %zu failed, %.2f s\n", board.devices.size(), ok, failed, elapsed);
+  }
+}
+
+// ---- Running -------------------------------------------------------------------------------
+
+// Short commands: every device in flight, at most `window` at once (each holds a socket).
+constexpr size_t kFleetWindow = 200;
+
+void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
+                    FleetClock::time_point t0) {
+  std::unique_lock<std::mutex> hold(board.mutex);
+  while (started - board.finished >= limit) {
+    board.cv.wait_for(hold, std::chrono::milliseconds(200));
+    FleetProgress(board, t0, draw);
+  }
+}
+
+void FleetRunDi(FleetBoard &board, bool draw, FleetClock::time_point t0) {
+  size_t started = 0;
+  for (FleetDevice &d : board.devices) {
+    {
+      std::lock_guard<std::mutex> hold(board.mutex);
+      if (d.state != FleetState::kPending) continue;
+      d.state = FleetState::kRunning;
+      d.start = FleetClock::now();
+    }
+    uint32_t in[4];
+    uint32_t rc = Kavrel_GetDIStatus(d.handle, &in[0], &in[1], &in[2], &in[3], 1);
+    if (rc) {
+      board.Finish(d, rc, "");
+    }
+    ++started;
+    FleetWaitBelow(board, started, kFleetWindow, draw, t0);
+  }
+  FleetWaitBelow(board, started, 1, draw, t0);
+}
+
+std::string FleetReadConfig(DeviceHandle device, uint32_t *rc) {
+  uint32_t size = 0;
+  *rc = Kavrel_ReadLocalConfig(device, nullptr, &size);
+  if (*rc != 0 && *rc != KAVREL_E_INVALIDARG) return "";
+  std::vector<char> buffer(size + 1);
+  size = static_cast<uint32_t>(buffer.size());
+  *rc = Kavrel_ReadLocalConfig(device, buffer.data(), &size);
+  return *rc ? "" : std::string(buffer.data(), size);
+}
+
+// Writes beside the target, then renames: a failed fetch or write leaves the old file whole.
+bool FleetWriteAtomic(const std::filesystem::path &target, const std::string &text) {
+  std::filesystem::path temp = target;
+  temp += ".part";
+  FILE *f = fopen(temp.string().c_str(), "wb");
+  if (!f) return false;
+  bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (fclose(f) != 0) ok = false;
+  std::error_code ec;
+  if (ok) std::filesystem::rename(temp, target, ec);
+  if (!ok || ec) std::filesystem::remove(temp, ec);
+  return ok && !ec;
+}
+
+void FleetBackupOne(FleetContext &ctx, FleetBoard &board, size_t i, const std::string &dir) {
+  FleetDevice &d = board.devices[i];
+  KavrelDeviceProperty p = FleetContext::FleetProperty(d, ctx.context(i));
+  uint32_t rc = Kavrel_SetDeviceProperty(d.handle, &p, 0);
+  if (rc) return board.Finish(d, rc, "");
+  std::string text = FleetReadConfig(d.handle, &rc);
+  if (rc) return board.Finish(d, rc, "");
+  std::filesystem::path target = std::filesystem::path(dir) / (d.entry.name + ".ini");
+  if (!FleetWriteAtomic(target, text)) return board.Finish(d, KAVREL_E_PLATFORM, "cannot write " + target.string());
+  board.Finish(d, 0, target.string());
+}
+
+// Long operations: `parallel` threads, each taking the next device until none is left.
+void FleetRunLong(FleetContext &ctx, FleetBoard &board, unsigned parallel, bool draw,
+                  FleetClock::time_point t0, const std::string &dir) {
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next++; i < board.devices.size(); i = next++) {
+      FleetDevice &d = board.devices[i];
+      {
+        std::lock_guard<std::mutex> hold(board.mutex);
+        if (d.state != FleetState::kPending) continue;
+        d.state = FleetState::kRunning;
+        d.start = FleetClock::now();
+      }
+      FleetBackupOne(ctx, board, i, dir);
+    }
+  };
+  std::vector<std::thread> workers;
+  for (unsigned w = 0; w < std::max(1u, parallel); ++w) workers.emplace_back(work);
+  FleetWaitBelow(board, board.devices.size(), 1, draw, t0);
+  for (std::thread &t : workers) t.join();
+}
+
+struct FleetOptions {
+  std::string inventory;
+  std::vector<std::string> names;
+  std::vector<std::string> types;
+  unsigned parallel = 4;
+  unsigned timeout_ms = 10000;
+  std::string dir;
+};
+
+// Reads and checks the inventory; 0, or 2 after printing the error.
+int FleetLoad(const FleetOptions &o, Output &out, FleetBoard &board) {
+  if (o.inventory.empty()) return out.Usage("no inventory: give --inventory or set KAVREL_INVENTORY"), 2;
+  FleetInventory inventory;
+  std::string error;
+  if (!inventory.Load(o.inventory, &error)) return out.Usage(error), 2;
+  for (FleetEntry &e : inventory.Select(o.names, o.types)) {
+    FleetDevice d;
+    e.device.timeout_ms = o.timeout_ms;
+    d.entry = e;
+    board.devices.push_back(d);
+  }
+  if (board.devices.empty()) return out.Usage("no device of the inventory matches the filters"), 2;
+  return 0;
+}
+
+enum class FleetJob { kDi, kBackup };
+
+int FleetRun(const FleetOptions &o, const Settings &s, Output &out, FleetJob job) {
+  FleetBoard board;
+  int rc = FleetLoad(o, out, board);
+  if (rc) return rc;
+  if (job == FleetJob::kBackup) {
+    std::error_code ec;
+    std::filesystem::create_directories(o.dir, ec);
+    if (ec) return out.Usage("cannot create " + o.dir), 2;
+  }
+  bool draw = !s.json && Terminal_IsTerminal(stderr);
+  FleetClock::time_point t0 = FleetClock::now();
+  {
+    FleetContext ctx;
+    uint32_t code = ctx.Open(board, job == FleetJob::kBackup);
+    if (code) return out.Failure("Kavrel_InitialEx", code), 1;
+    if (job == FleetJob::kDi) FleetRunDi(board, draw, t0);
+    if (job == FleetJob::kBackup) FleetRunLong(ctx, board, o.parallel, draw, t0, o.dir);
+    if (draw) fprintf(stderr, "\n");
+    FleetReport(board, s.json, FleetSeconds(t0, FleetClock::now()));
+    fflush(stdout);
+  }
+  return board.failures ? 1 : 0;
+}
+
+}  // namespace
+
+void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
+  static FleetOptions o;
+  auto *fleet = app.add_subcommand(
+      "fleet",
+      "run a subcommand on every device of an inventory, side by side.\n"
+      "The inventory is a CSV file with a header line naming its columns:\n"
+      "  name,host,http_port,ftp_port,user,type[,password_env][,password_file]\n"
+      "password_env names an environment variable holding the password; password_file a file\n"
+      "whose first line is the password. Lines starting with '#' are ignored.\n"
+      "Exit status: 0 every device succeeded, 1 some failed, 2 usage or inventory error.");
+  fleet->require_subcommand(1);
+  fleet->add_option("--inventory", o.inventory, "the inventory CSV file")->envname("KAVREL_INVENTORY");
+  fleet->add_option("--name", o.names, "only these devices (repeatable, or comma-separated)")
+      ->delimiter(',');
+  fleet->add_option("--type", o.types, "only devices of these types (repeatable, or comma-separated)")
+      ->delimiter(',');
+  fleet->add_option("--parallel", o.parallel, "long operations at once, default 4")
+      ->check(CLI::Range(1u, 256u));
+  fleet->add_option("--timeout", o.timeout_ms, "request time-out in ms, default 10000");
+
+  auto *di = fleet->add_subcommand("di", "read every device's digital inputs");
+  commands.push_back({di, [&s, &out] { return FleetRun(o, s, out, FleetJob::kDi); }});
+  auto *config = fleet->add_subcommand("config", "configuration of every device");
+  config->require_subcommand(1);
+  auto *backup = config->add_subcommand("backup", "each device's configuration to DIR/NAME.ini");
+  backup->add_option("dir", o.dir, "the folder")->required();
+  commands.push_back({backup, [&s, &out] { return FleetRun(o, s, out, FleetJob::kBackup); }});
+}
