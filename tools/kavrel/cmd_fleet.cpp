@@ -189,6 +189,7 @@ struct FleetDevice {
   DeviceHandle handle = nullptr;
   FleetState state = FleetState::kPending;
   uint32_t code = 0;
+  std::string code_name;  // the result code's name, or the callback status's meaning
   std::string detail;  // what succeeded, e.g. the input levels or the file written
   FleetClock::time_point start, end;
 };
@@ -202,10 +203,17 @@ struct FleetBoard {
   size_t finished = 0;
   size_t failures = 0;
 
+  // A result code of a synchronous call.
   void Finish(FleetDevice &d, uint32_t code, const std::string &detail) {
+    const char *name = code ? KavrelResult_Name(code) : "";
+    Record(d, code, name ? name : "UNKNOWN", detail);
+  }
+
+  void Record(FleetDevice &d, uint32_t code, const std::string &name, const std::string &detail) {
     std::lock_guard<std::mutex> hold(mutex);
     if (d.state == FleetState::kPending) d.start = FleetClock::now();
     d.code = code;
+    d.code_name = name;
     d.detail = detail;
     d.state = code ? FleetState::kFailed : FleetState::kDone;
     d.end = FleetClock::now();
@@ -230,6 +238,21 @@ std::string FleetInputsText(const uint32_t *in) {
   return text;
 }
 
+// The callback's statuses are classes, not result codes.
+const char *FleetCallbackStatusName(uint32_t status) {
+  switch (status) {
+    case 0: return "";
+    case 200: return "failed";
+    case 201: return "credentials refused";
+    case 202: return "reply unreadable";
+    case 203:
+    case 204: return "transfer not started";
+    case 205: return "configuration download failed";
+    case 206: return "aborted";
+  }
+  return "unknown status";
+}
+
 void KAVREL_CALL FleetOnComplete(DeviceHandle, void *context, uint32_t operation, uint32_t status,
                                  uintptr_t value) {
   auto *c = static_cast<FleetCallbackContext *>(context);
@@ -238,7 +261,7 @@ void KAVREL_CALL FleetOnComplete(DeviceHandle, void *context, uint32_t operation
   if (operation == KAVREL_EVENT_DI && status == 0 && value) {
     detail = FleetInputsText(reinterpret_cast<const uint32_t *>(value));
   }
-  c->board->Finish(d, status, detail);
+  c->board->Record(d, status, FleetCallbackStatusName(status), detail);
 }
 
 class FleetContext {
@@ -320,16 +343,15 @@ void FleetReport(const FleetBoard &board, bool json, double elapsed) {
     bool success = d.state == FleetState::kDone;
     ok += success ? 1 : 0;
     double t = d.state == FleetState::kDone || d.state == FleetState::kFailed ? FleetSeconds(d.start, d.end) : 0;
-    const char *name = d.code ? KavrelResult_Name(d.code) : "";
     if (json) {
       printf("{\"device\":%s,\"ok\":%s,\"state\":\"%s\",\"code\":\"0x%08X\",\"name\":%s,"
              "\"seconds\":%.3f,\"detail\":%s}\n",
              Output::Quote(d.entry.name).c_str(), success ? "true" : "false",
-             FleetStateName(d.state), d.code, Output::Quote(name ? name : "").c_str(), t,
+             FleetStateName(d.state), d.code, Output::Quote(d.code_name).c_str(), t,
              Output::Quote(d.detail).c_str());
     } else {
       printf("%-20s %-11s 0x%08X %-28s %7.3f s  %s\n", d.entry.name.c_str(),
-             FleetStateName(d.state), d.code, name ? name : "UNKNOWN", t, d.detail.c_str());
+             FleetStateName(d.state), d.code, d.code_name.c_str(), t, d.detail.c_str());
     }
   }
   size_t failed = board.devices.size() - ok;
