@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -191,6 +193,7 @@ struct FleetDevice {
   uint32_t code = 0;
   std::string code_name;  // the result code's name, or the callback status's meaning
   std::string detail;  // what succeeded, e.g. the input levels or the file written
+  uint32_t sent = 0, total = 0;  // an upgrade's upload, from its progress callback
   FleetClock::time_point start, end;
 };
 
@@ -202,6 +205,7 @@ struct FleetBoard {
   std::vector<FleetDevice> devices;
   size_t finished = 0;
   size_t failures = 0;
+  bool aborted = false;
 
   // A result code of a synchronous call.
   void Finish(FleetDevice &d, uint32_t code, const std::string &detail) {
@@ -320,10 +324,17 @@ double FleetSeconds(FleetClock::time_point from, FleetClock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
+// Called with the board locked, on the command's thread.
 void FleetProgress(FleetBoard &board, FleetClock::time_point started, bool draw) {
   if (!draw) return;
-  fprintf(stderr, "\r%zu/%zu done, %zu failed, %.1f s ", board.finished, board.devices.size(),
-          board.failures, FleetSeconds(started, FleetClock::now()));
+  std::string uploads;
+  for (const FleetDevice &d : board.devices) {
+    if (d.state != FleetState::kRunning || !d.total) continue;
+    uploads += " " + d.entry.name + " " + std::to_string(d.sent * 100ull / d.total) + "%";
+  }
+  fprintf(stderr, "\r%zu/%zu done, %zu failed, %.1f s%s\033[K", board.finished,
+          board.devices.size(), board.failures, FleetSeconds(started, FleetClock::now()),
+          uploads.c_str());
   fflush(stderr);
 }
 
@@ -365,6 +376,30 @@ void FleetReport(const FleetBoard &board, bool json, double elapsed) {
 
 // ---- Running -------------------------------------------------------------------------------
 
+// Ctrl-C only raises the flag; the command's thread withdraws what runs.
+volatile sig_atomic_t g_fleet_interrupted = 0;
+void FleetOnInterrupt(int) { g_fleet_interrupted = 1; }
+
+// With the board locked: withdraws every running operation once, after Ctrl-C.
+void FleetAbortRunning(FleetBoard &board) {
+  if (board.aborted || !g_fleet_interrupted) return;
+  board.aborted = true;
+  for (FleetDevice &d : board.devices) {
+    if (d.state != FleetState::kRunning || !d.handle) continue;
+    Kavrel_AbortUpgrade(d.handle);
+    Kavrel_AbortNetworkOper(d.handle);
+  }
+}
+
+// Claims a pending device for running; false when it is not pending or Ctrl-C came.
+bool FleetClaim(FleetBoard &board, FleetDevice &d) {
+  std::lock_guard<std::mutex> hold(board.mutex);
+  if (d.state != FleetState::kPending || board.aborted || g_fleet_interrupted) return false;
+  d.state = FleetState::kRunning;
+  d.start = FleetClock::now();
+  return true;
+}
+
 // Short commands: every device in flight, at most `window` at once (each holds a socket).
 constexpr size_t kFleetWindow = 200;
 
@@ -372,7 +407,8 @@ void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
                     FleetClock::time_point t0) {
   std::unique_lock<std::mutex> hold(board.mutex);
   while (started - board.finished >= limit) {
-    board.cv.wait_for(hold, std::chrono::milliseconds(200));
+    board.cv.wait_for(hold, std::chrono::milliseconds(100));
+    FleetAbortRunning(board);
     FleetProgress(board, t0, draw);
   }
 }
@@ -380,12 +416,7 @@ void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
 void FleetRunDi(FleetBoard &board, bool draw, FleetClock::time_point t0) {
   size_t started = 0;
   for (FleetDevice &d : board.devices) {
-    {
-      std::lock_guard<std::mutex> hold(board.mutex);
-      if (d.state != FleetState::kPending) continue;
-      d.state = FleetState::kRunning;
-      d.start = FleetClock::now();
-    }
+    if (!FleetClaim(board, d)) continue;
     uint32_t in[4];
     uint32_t rc = Kavrel_GetDIStatus(d.handle, &in[0], &in[1], &in[2], &in[3], 1);
     if (rc) {
@@ -421,10 +452,15 @@ bool FleetWriteAtomic(const std::filesystem::path &target, const std::string &te
   return ok && !ec;
 }
 
+// Describes the device fully, fetching its configuration, on the calling thread.
+uint32_t FleetDescribe(FleetContext &ctx, FleetBoard &board, size_t i) {
+  KavrelDeviceProperty p = FleetContext::FleetProperty(board.devices[i], ctx.context(i));
+  return Kavrel_SetDeviceProperty(board.devices[i].handle, &p, 0);
+}
+
 void FleetBackupOne(FleetContext &ctx, FleetBoard &board, size_t i, const std::string &dir) {
   FleetDevice &d = board.devices[i];
-  KavrelDeviceProperty p = FleetContext::FleetProperty(d, ctx.context(i));
-  uint32_t rc = Kavrel_SetDeviceProperty(d.handle, &p, 0);
+  uint32_t rc = FleetDescribe(ctx, board, i);
   if (rc) return board.Finish(d, rc, "");
   std::string text = FleetReadConfig(d.handle, &rc);
   if (rc) return board.Finish(d, rc, "");
@@ -434,24 +470,26 @@ void FleetBackupOne(FleetContext &ctx, FleetBoard &board, size_t i, const std::s
 }
 
 // Long operations: `parallel` threads, each taking the next device until none is left.
-void FleetRunLong(FleetContext &ctx, FleetBoard &board, unsigned parallel, bool draw,
-                  FleetClock::time_point t0, const std::string &dir) {
+void FleetRunLong(FleetBoard &board, unsigned parallel, bool draw, FleetClock::time_point t0,
+                  const std::function<void(size_t)> &one) {
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t i = next++; i < board.devices.size(); i = next++) {
-      FleetDevice &d = board.devices[i];
-      {
-        std::lock_guard<std::mutex> hold(board.mutex);
-        if (d.state != FleetState::kPending) continue;
-        d.state = FleetState::kRunning;
-        d.start = FleetClock::now();
-      }
-      FleetBackupOne(ctx, board, i, dir);
+      if (FleetClaim(board, board.devices[i])) one(i);
     }
   };
   std::vector<std::thread> workers;
   for (unsigned w = 0; w < std::max(1u, parallel); ++w) workers.emplace_back(work);
-  FleetWaitBelow(board, board.devices.size(), 1, draw, t0);
+  {
+    std::unique_lock<std::mutex> hold(board.mutex);
+    while (next.load() < board.devices.size() + workers.size() ||
+           std::any_of(board.devices.begin(), board.devices.end(),
+                       [](const FleetDevice &d) { return d.state == FleetState::kRunning; })) {
+      board.cv.wait_for(hold, std::chrono::milliseconds(100));
+      FleetAbortRunning(board);
+      FleetProgress(board, t0, draw);
+    }
+  }
   for (std::thread &t : workers) t.join();
 }
 
@@ -462,7 +500,41 @@ struct FleetOptions {
   unsigned parallel = 4;
   unsigned timeout_ms = 10000;
   std::string dir;
+  std::string firmware;
+  bool skip_wait = false;
+  unsigned settle_ms = 5000;
 };
+
+// Runs on the upgrade's thread: only records the upload's progress for the progress line.
+void KAVREL_CALL FleetOnUpgradeStep(DeviceHandle, void *context, uint32_t, uint32_t step,
+                                    uintptr_t data) {
+  if ((step != KAVREL_UPGRADE_SENDING && step != KAVREL_UPGRADE_FILE_ENDED) || !data) return;
+  auto *c = static_cast<FleetCallbackContext *>(context);
+  const auto *p = reinterpret_cast<const KavrelUpgradeProgress *>(data);
+  std::lock_guard<std::mutex> hold(c->board->mutex);
+  c->board->devices[c->index].sent = p->sent;
+  c->board->devices[c->index].total = p->total_size;
+}
+
+uint32_t FleetUpgradeOptions(DeviceHandle device, const FleetOptions &o) {
+  uint32_t rc = 0;
+  if (o.skip_wait) rc = Kavrel_SetExtraOptions(device, KAVREL_OPTION_SKIP_WAIT, 1);
+  if (!rc && o.settle_ms != 5000) rc = Kavrel_SetExtraOptions(device, KAVREL_OPTION_SETTLE_PAUSE, o.settle_ms);
+  return rc;
+}
+
+void FleetUpgradeOne(FleetContext &ctx, FleetBoard &board, size_t i, const FleetOptions &o) {
+  FleetDevice &d = board.devices[i];
+  uint32_t rc = FleetDescribe(ctx, board, i);
+  if (!rc) rc = FleetUpgradeOptions(d.handle, o);
+  if (rc) return board.Finish(d, rc, "");
+  UpgradeRequest request{};
+  memcpy(request.path, o.firmware.data(), o.firmware.size());
+  request.callback = FleetOnUpgradeStep;
+  request.context = ctx.context(i);
+  rc = Kavrel_Upgrade(d.handle, &request);
+  board.Finish(d, rc, rc ? "" : "upgraded");
+}
 
 // Reads and checks the inventory; 0, or 2 after printing the error.
 int FleetLoad(const FleetOptions &o, Output &out, FleetBoard &board) {
@@ -480,30 +552,59 @@ int FleetLoad(const FleetOptions &o, Output &out, FleetBoard &board) {
   return 0;
 }
 
-enum class FleetJob { kDi, kBackup };
+enum class FleetJob { kDi, kBackup, kUpgrade };
 
-int FleetRun(const FleetOptions &o, const Settings &s, Output &out, FleetJob job) {
-  FleetBoard board;
-  int rc = FleetLoad(o, out, board);
-  if (rc) return rc;
+// What the job needs on the host before anything is sent; 0 or 2 after printing the error.
+int FleetPrepare(const FleetOptions &o, Output &out, FleetJob job) {
   if (job == FleetJob::kBackup) {
     std::error_code ec;
     std::filesystem::create_directories(o.dir, ec);
     if (ec) return out.Usage("cannot create " + o.dir), 2;
   }
+  if (job == FleetJob::kUpgrade && o.firmware.size() >= sizeof(UpgradeRequest{}.path)) {
+    return out.Usage("firmware file path too long"), 2;
+  }
+  return 0;
+}
+
+void FleetRunJob(FleetContext &ctx, FleetBoard &board, const FleetOptions &o, FleetJob job,
+                 bool draw, FleetClock::time_point t0) {
+  switch (job) {
+    case FleetJob::kDi:
+      return FleetRunDi(board, draw, t0);
+    case FleetJob::kBackup:
+      return FleetRunLong(board, o.parallel, draw, t0,
+                          [&](size_t i) { FleetBackupOne(ctx, board, i, o.dir); });
+    case FleetJob::kUpgrade:
+      return FleetRunLong(board, o.parallel, draw, t0,
+                          [&](size_t i) { FleetUpgradeOne(ctx, board, i, o); });
+  }
+}
+
+int FleetRun(const FleetOptions &o, const Settings &s, Output &out, FleetJob job) {
+  FleetBoard board;
+  int rc = FleetLoad(o, out, board);
+  if (!rc) rc = FleetPrepare(o, out, job);
+  if (rc) return rc;
   bool draw = !s.json && Terminal_IsTerminal(stderr);
   FleetClock::time_point t0 = FleetClock::now();
+  g_fleet_interrupted = 0;
+  void (*previous)(int) = signal(SIGINT, FleetOnInterrupt);
   {
     FleetContext ctx;
-    uint32_t code = ctx.Open(board, job == FleetJob::kBackup);
-    if (code) return out.Failure("Kavrel_InitialEx", code), 1;
-    if (job == FleetJob::kDi) FleetRunDi(board, draw, t0);
-    if (job == FleetJob::kBackup) FleetRunLong(ctx, board, o.parallel, draw, t0, o.dir);
+    uint32_t code = ctx.Open(board, job != FleetJob::kDi);
+    if (code) {
+      signal(SIGINT, previous);
+      return out.Failure("Kavrel_InitialEx", code), 1;
+    }
+    FleetRunJob(ctx, board, o, job, draw, t0);
     if (draw) fprintf(stderr, "\n");
+    if (g_fleet_interrupted) fprintf(stderr, "kavrel: interrupted; every device's state follows\n");
     FleetReport(board, s.json, FleetSeconds(t0, FleetClock::now()));
     fflush(stdout);
   }
-  return board.failures ? 1 : 0;
+  signal(SIGINT, previous);
+  return board.failures || g_fleet_interrupted ? 1 : 0;
 }
 
 }  // namespace
@@ -535,4 +636,13 @@ void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &c
   auto *backup = config->add_subcommand("backup", "each device's configuration to DIR/NAME.ini");
   backup->add_option("dir", o.dir, "the folder")->required();
   commands.push_back({backup, [&s, &out] { return FleetRun(o, s, out, FleetJob::kBackup); }});
+
+  auto *firmware = fleet->add_subcommand("firmware", "firmware of every device");
+  firmware->require_subcommand(1);
+  auto *upgrade = firmware->add_subcommand(
+      "upgrade", "replace every device's firmware with FILE, --parallel at a time");
+  upgrade->add_option("file", o.firmware, "firmware file")->required();
+  upgrade->add_flag("--skip-wait", o.skip_wait, "do not wait for the devices to return");
+  upgrade->add_option("--settle-ms", o.settle_ms, "milliseconds of each settle pause (default 5000)");
+  commands.push_back({upgrade, [&s, &out] { return FleetRun(o, s, out, FleetJob::kUpgrade); }});
 }

@@ -72,8 +72,9 @@ def build_parser():
     p.add_argument("--workdir", help="folder for device files and the request log "
                                      "(default: a new temporary folder)")
     p.add_argument("--request-log", help="request log file (default WORKDIR/requests.jsonl)")
-    p.add_argument("--many", action="append", default=[], metavar="MODEL=COUNT",
-                   help="COUNT devices of MODEL at once, named MODEL-N (repeatable)")
+    p.add_argument("--many", action="append", default=[], metavar="MODEL=COUNT[,KEY=VALUE...]",
+                   help="COUNT devices of MODEL at once, named MODEL-NN, with the options of --device "
+                        "after a comma (repeatable)")
     p.add_argument("--inventory", metavar="FILE",
                    help="write a kavrel fleet inventory of every device to FILE")
     p.add_argument("--ready-file", help="also write the ready line's JSON to this file")
@@ -146,11 +147,12 @@ def many_specs(counts):
     """--many MODEL=COUNT as device descriptions, named after the model and a number."""
     specs = []
     for text in counts:
-        model, sep, count = text.partition("=")
+        head, _, rest = text.partition(",")
+        model, sep, count = head.partition("=")
         if not sep or not count.isdigit() or int(count) < 1:
-            raise ValueError(f"bad --many {text}: give MODEL=COUNT")
+            raise ValueError(f"bad --many {text}: give MODEL=COUNT[,KEY=VALUE...]")
         for n in range(1, int(count) + 1):
-            specs.append(f"model={model},name={model.lower()}-{n:02d}")
+            specs.append(f"model={model},name={model.lower()}-{n:02d}" + ("," + rest if rest else ""))
     return specs
 
 
