@@ -58,6 +58,26 @@ fi
 check "filters" 0 '2 devices: 2 ok, 0 failed' -- "${fleet[@]}" --name km3111-01,km4130-01 di
 check "type filter" 0 '5 devices: 5 ok' -- "${fleet[@]}" --type KM2401 --name km2401-01,km2401-02,km2401-03,km2401-05,km2401-06 di
 
+# Ctrl-C while km2401-04 keeps its request unanswered: withdrawn, every device reported.
+"$kavrel" --json fleet --inventory "$inv" --timeout 60000 di >"$out" 2>"$err" &
+pid=$!
+sleep 2
+kill -INT $pid
+for i in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+wait $pid
+rc=$?
+if [ $rc -eq 1 ] && grep -q interrupted "$err" && /usr/bin/python3 - "$out" <<'PY'; then
+import json, sys
+*devices, summary = [json.loads(l) for l in open(sys.argv[1])]
+assert summary["devices"] == 30 == len(devices), summary
+hung = [d for d in devices if d["device"] == "km2401-04"][0]
+assert not hung["ok"] and hung["name"] == "aborted", hung
+PY
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); echo "FAIL: Ctrl-C: exit $rc"; cat "$out" "$err"
+fi
+
 # Malformed inventories: exit 2, the line named, and no request reaches any device.
 before=$(devsim_ctl GET /log | /usr/bin/python3 -c 'import json,sys; print(len(json.load(sys.stdin)["entries"]))')
 head=$(head -1 "$inv")
