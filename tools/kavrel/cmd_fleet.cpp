@@ -612,13 +612,13 @@ int FleetRun(const FleetOptions &o, const Settings &s, Output &out, FleetJob job
 void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
   static FleetOptions o;
   auto *fleet = app.add_subcommand(
-      "fleet",
-      "run a subcommand on every device of an inventory, side by side.\n"
+      "fleet", "run a subcommand on every device of an inventory file, side by side");
+  fleet->footer(
       "The inventory is a CSV file with a header line naming its columns:\n"
       "  name,host,http_port,ftp_port,user,type[,password_env][,password_file]\n"
       "password_env names an environment variable holding the password; password_file a file\n"
       "whose first line is the password. Lines starting with '#' are ignored.\n"
-      "Exit status: 0 every device succeeded, 1 some failed, 2 usage or inventory error.");
+      "Exit status: 0 every device succeeded, 1 some failed or Ctrl-C, 2 usage or inventory error.");
   fleet->require_subcommand(1);
   fleet->add_option("--inventory", o.inventory, "the inventory CSV file")->envname("KAVREL_INVENTORY");
   fleet->add_option("--name", o.names, "only these devices (repeatable, or comma-separated)")

@@ -10,7 +10,9 @@ int main(int argc, char **argv) {
       "The device is given by options or by the environment variables KAVREL_HOST,\n"
       "KAVREL_HTTP_PORT, KAVREL_FTP_PORT, KAVREL_USER, KAVREL_PASSWORD, KAVREL_TYPE and\n"
       "KAVREL_TIMEOUT. Example:\n"
-      "  kavrel --host 192.0.2.10 --user admin --password secret --type KM3111 di\n",
+      "  kavrel --host 192.0.2.10 --user admin --password secret --type KM3111 di\n"
+      "'kavrel fleet' runs a subcommand on every device of an inventory: a CSV file with the\n"
+      "columns name,host,http_port,ftp_port,user,type[,password_env][,password_file].\n",
       "kavrel"};
   app.require_subcommand(1);
   Settings s;
