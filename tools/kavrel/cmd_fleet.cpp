@@ -117,6 +117,8 @@ class FleetContext {
     // Release deletes every record; deleting one by one first would only add waits.
     if (handle_) Kavrel_Release(&handle_);
   }
+  // One record per device of `board`; a device whose record fails is reported, the others go
+  // on. `full`: the job describes each device itself, fetching its configuration.
   uint32_t Open(FleetBoard &board, bool full) {
     uint32_t rc = Kavrel_InitialEx(&handle_, static_cast<uint32_t>(board.devices.size()), 0,
                                    KAVREL_VERSION_NUMBER);
@@ -130,17 +132,7 @@ class FleetContext {
     return 0;
   }
 
- private:
-  // The light description sends nothing; the full one (synchronous) is done per device later.
-  uint32_t Describe(FleetDevice &d, FleetCallbackContext *context, bool full) {
-    uint32_t rc = Kavrel_CreateDevice(handle_, &d.handle);
-    if (rc) return rc;
-    if (full) return 0;
-    KavrelDeviceProperty p = FleetProperty(d, context);
-    return Kavrel_SetDevicePropertyLite(d.handle, &p);
-  }
-
- public:
+  // The device's property block; its strings live in `d`.
   static KavrelDeviceProperty FleetProperty(const FleetDevice &d, FleetCallbackContext *context) {
     KavrelDeviceProperty p{};
     p.address = d.entry.device.host.c_str();
@@ -157,6 +149,15 @@ class FleetContext {
   FleetCallbackContext *context(size_t i) { return &contexts_[i]; }
 
  private:
+  // The light description sends nothing; the full one (synchronous) is done per device later.
+  uint32_t Describe(FleetDevice &d, FleetCallbackContext *context, bool full) {
+    uint32_t rc = Kavrel_CreateDevice(handle_, &d.handle);
+    if (rc) return rc;
+    if (full) return 0;
+    KavrelDeviceProperty p = FleetProperty(d, context);
+    return Kavrel_SetDevicePropertyLite(d.handle, &p);
+  }
+
   KavrelHandle handle_ = nullptr;
   std::vector<FleetCallbackContext> contexts_;
 };
@@ -223,15 +224,21 @@ void FleetReport(const FleetBoard &board, bool json, double elapsed) {
 volatile sig_atomic_t g_fleet_interrupted = 0;
 void FleetOnInterrupt(int) { g_fleet_interrupted = 1; }
 
-// With the board locked: withdraws every running operation once, after Ctrl-C.
-void FleetAbortRunning(FleetBoard &board) {
+// Called with the board locked (`hold`): withdraws every running operation once, after
+// Ctrl-C. The lock is let go around the calls: an abort may wait for a callback that needs it.
+void FleetAbortRunning(FleetBoard &board, std::unique_lock<std::mutex> &hold) {
   if (board.aborted || !g_fleet_interrupted) return;
   board.aborted = true;
+  std::vector<DeviceHandle> running;
   for (FleetDevice &d : board.devices) {
-    if (d.state != FleetState::kRunning || !d.handle) continue;
-    Kavrel_AbortUpgrade(d.handle);
-    Kavrel_AbortNetworkOper(d.handle);
+    if (d.state == FleetState::kRunning && d.handle) running.push_back(d.handle);
   }
+  hold.unlock();
+  for (DeviceHandle device : running) {
+    Kavrel_AbortUpgrade(device);
+    Kavrel_AbortNetworkOper(device);
+  }
+  hold.lock();
 }
 
 // Claims a pending device for running; false when it is not pending or Ctrl-C came.
@@ -251,7 +258,7 @@ void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
   std::unique_lock<std::mutex> hold(board.mutex);
   while (started - board.finished >= limit) {
     board.cv.wait_for(hold, std::chrono::milliseconds(100));
-    FleetAbortRunning(board);
+    FleetAbortRunning(board, hold);
     FleetProgress(board, t0, draw);
   }
 }
@@ -329,7 +336,7 @@ void FleetRunLong(FleetBoard &board, unsigned parallel, bool draw, FleetClock::t
            std::any_of(board.devices.begin(), board.devices.end(),
                        [](const FleetDevice &d) { return d.state == FleetState::kRunning; })) {
       board.cv.wait_for(hold, std::chrono::milliseconds(100));
-      FleetAbortRunning(board);
+      FleetAbortRunning(board, hold);
       FleetProgress(board, t0, draw);
     }
   }
