@@ -58,6 +58,16 @@ fi
 check "filters" 0 '2 devices: 2 ok, 0 failed' -- "${fleet[@]}" --name km3111-01,km4130-01 di
 check "type filter" 0 '5 devices: 5 ok' -- "${fleet[@]}" --type KM2401 --name km2401-01,km2401-02,km2401-03,km2401-05,km2401-06 di
 
+check "http get" 1 '3 devices: 2 ok, 1 failed' -- "${fleet[@]}" --name km3111-01,km2401-02,km4130-03 http get '/cgi-bin/sysinfo.cgi?x=1'
+if [ "$(devsim_ctl GET '/log?device=km2401-02' | /usr/bin/python3 -c '
+import json, sys
+e = json.load(sys.stdin)["entries"][-1]
+print(e["method"], e["path"], e["query"], e["status"])')" = "GET /cgi-bin/sysinfo.cgi x=1 200" ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); echo "FAIL: http get did not reach km2401-02 as sent"
+fi
+
 # Ctrl-C while km2401-04 keeps its request unanswered: withdrawn, every device reported.
 "$kavrel" --json fleet --inventory "$inv" --timeout 60000 di >"$out" 2>"$err" &
 pid=$!

@@ -263,19 +263,24 @@ void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
   }
 }
 
-void FleetRunDi(FleetBoard &board, bool draw, FleetClock::time_point t0) {
+// Starts one short asynchronous command on a device; its callback ends it. 0 or a code.
+using FleetStart = std::function<uint32_t(DeviceHandle)>;
+
+void FleetRunShort(FleetBoard &board, bool draw, FleetClock::time_point t0, const FleetStart &start) {
   size_t started = 0;
   for (FleetDevice &d : board.devices) {
     if (!FleetClaim(board, d)) continue;
-    uint32_t in[4];
-    uint32_t rc = Kavrel_GetDIStatus(d.handle, &in[0], &in[1], &in[2], &in[3], 1);
-    if (rc) {
-      board.Finish(d, rc, "");
-    }
+    uint32_t rc = start(d.handle);
+    if (rc) board.Finish(d, rc, "");
     ++started;
     FleetWaitBelow(board, started, kFleetWindow, draw, t0);
   }
   FleetWaitBelow(board, started, 1, draw, t0);
+}
+
+uint32_t FleetStartDi(DeviceHandle device) {
+  uint32_t in[4];  // filled only by a synchronous call; the callback brings the levels
+  return Kavrel_GetDIStatus(device, &in[0], &in[1], &in[2], &in[3], 1);
 }
 
 std::string FleetReadConfig(DeviceHandle device, uint32_t *rc) {
@@ -350,6 +355,8 @@ struct FleetOptions {
   unsigned parallel = 4;
   unsigned timeout_ms = 10000;
   std::string dir;
+  std::string http_path;
+  bool http_post = false;
   std::string firmware;
   bool skip_wait = false;
   unsigned settle_ms = 5000;
@@ -402,7 +409,7 @@ int FleetLoad(const FleetOptions &o, Output &out, FleetBoard &board) {
   return 0;
 }
 
-enum class FleetJob { kDi, kBackup, kUpgrade };
+enum class FleetJob { kDi, kHttp, kBackup, kUpgrade };
 
 // What the job needs on the host before anything is sent; 0 or 2 after printing the error.
 int FleetPrepare(const FleetOptions &o, Output &out, FleetJob job) {
@@ -421,7 +428,11 @@ void FleetRunJob(FleetContext &ctx, FleetBoard &board, const FleetOptions &o, Fl
                  bool draw, FleetClock::time_point t0) {
   switch (job) {
     case FleetJob::kDi:
-      return FleetRunDi(board, draw, t0);
+      return FleetRunShort(board, draw, t0, FleetStartDi);
+    case FleetJob::kHttp:
+      return FleetRunShort(board, draw, t0, [&o](DeviceHandle device) {
+        return Kavrel_HttpOperation(device, o.http_path.c_str(), o.http_post ? 1 : 0, 1);
+      });
     case FleetJob::kBackup:
       return FleetRunLong(board, o.parallel, draw, t0,
                           [&](size_t i) { FleetBackupOne(ctx, board, i, o.dir); });
@@ -442,7 +453,7 @@ int FleetRun(const FleetOptions &o, const Settings &s, Output &out, FleetJob job
   void (*previous)(int) = signal(SIGINT, FleetOnInterrupt);
   {
     FleetContext ctx;
-    uint32_t code = ctx.Open(board, job != FleetJob::kDi);
+    uint32_t code = ctx.Open(board, job == FleetJob::kBackup || job == FleetJob::kUpgrade);
     if (code) {
       signal(SIGINT, previous);
       return out.Failure("Kavrel_InitialEx", code), 1;
@@ -481,6 +492,17 @@ void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &c
 
   auto *di = fleet->add_subcommand("di", "read every device's digital inputs");
   commands.push_back({di, [&s, &out] { return FleetRun(o, s, out, FleetJob::kDi); }});
+  auto *http = fleet->add_subcommand("http", "send one CGI request to every device");
+  http->require_subcommand(1);
+  for (bool post : {false, true}) {
+    auto *method = http->add_subcommand(post ? "post" : "get", post ? "by POST" : "by GET");
+    method->add_option("path", o.http_path, "the request path, e.g. /cgi-bin/admin/set.cgi?a=1")
+        ->required();
+    commands.push_back({method, [&s, &out, post] {
+                          o.http_post = post;
+                          return FleetRun(o, s, out, FleetJob::kHttp);
+                        }});
+  }
   auto *config = fleet->add_subcommand("config", "configuration of every device");
   config->require_subcommand(1);
   auto *backup = config->add_subcommand("backup", "each device's configuration to DIR/NAME.ini");
