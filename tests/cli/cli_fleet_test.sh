@@ -55,6 +55,10 @@ if [ "$(cat "$backup/km4130-03.ini")" = "old configuration" ] && grep -q '^\[' "
 else
   failed=$((failed + 1)); echo "FAIL: backup files:"; ls -l "$backup"; cat "$backup/km4130-03.ini"
 fi
+# A relative password_file is read beside the inventory.
+echo pass >"$DEVSIM_WORKDIR/secret"
+{ head -1 "$inv"; sed -n 2p "$inv" | sed 's|,[^,]*$|,secret|'; } >"$DEVSIM_WORKDIR/relative.csv"
+check "relative password file" 0 '1 devices: 1 ok' -- fleet --inventory "$DEVSIM_WORKDIR/relative.csv" di
 check "filters" 0 '2 devices: 2 ok, 0 failed' -- "${fleet[@]}" --name km3111-01,km4130-01 di
 check "type filter" 0 '5 devices: 5 ok' -- "${fleet[@]}" --type KM2401 --name km2401-01,km2401-02,km2401-03,km2401-05,km2401-06 di
 
@@ -106,6 +110,8 @@ inventory_case "bad port" 'bad.csv:4: bad http_port "80000"' \
 inventory_case "duplicate name" 'bad.csv:3: duplicate name km3111-01' "$head" "$row" "$row"
 inventory_case "short line" 'bad.csv:3: 3 fields where the header has 7' "$head" "$row" "y,127.0.0.1,80"
 inventory_case "empty host" 'bad.csv:2: empty host' "$head" "z,,80,21,root,KM3111,"
+inventory_case "unreadable password file" 'bad.csv:2: cannot read password_file no-such-file' \
+  "name,host,http_port,ftp_port,user,type,password_file" "z,127.0.0.1,80,21,root,KM3111,no-such-file"
 inventory_case "unset password variable" 'bad.csv:2: environment variable KAVREL_FLEET_UNSET is not set' \
   "name,host,http_port,ftp_port,user,type,password_env" "z,127.0.0.1,80,21,root,KM3111,KAVREL_FLEET_UNSET"
 check "no inventory" 2 'no inventory' -- fleet di

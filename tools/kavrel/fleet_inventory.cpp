@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -146,7 +147,11 @@ bool FleetInventory::Password(const std::vector<std::string> &fields, int number
     *password = value;
     return true;
   }
-  if (!file.empty() && !FleetReadPasswordFile(file, password)) {
+  if (file.empty()) return true;
+  // A relative password_file is beside the inventory, wherever the command runs from.
+  std::filesystem::path secret(file);
+  if (secret.is_relative()) secret = std::filesystem::path(path_).parent_path() / secret;
+  if (!FleetReadPasswordFile(secret.string(), password)) {
     return FailAt(error, number, "cannot read password_file " + file);
   }
   return true;
