@@ -20,7 +20,8 @@ source tools/devsim/devsim-env.sh
 trap devsim_stop EXIT
 devsim_start --device model=KM2401,name=videoserver \
              --device model=KM3111,name=camera,down=0.3 \
-             --device model=KM8111,name=encoder,auth=digest,user=admin,password=secret
+             --device model=KM8111,name=encoder,auth=digest,user=admin,password=secret \
+             --inventory "${DEVSIM_WORKDIR:=$(mktemp -d "${TMPDIR:-/tmp}/kavrel-demo.XXXXXX")}/inventory.csv"
 echo "simulator running: videoserver (KM2401, Basic), camera (KM3111, Basic)," \
      "encoder (KM8111, Digest only); request log in $DEVSIM_WORKDIR/requests.jsonl"
 
@@ -105,6 +106,14 @@ step "a mistake: the wrong password"
 
 step "the plain C host example (examples/host.c) against the video server"
 "$host_bin" 127.0.0.1 "$DEVSIM_videoserver_HTTP" root pass KM2401
+
+step "every device at once: kavrel fleet over the simulator's inventory"
+cat "$DEVSIM_WORKDIR/inventory.csv"
+echo '$ kavrel fleet --inventory inventory.csv di'
+"$kavrel_bin" fleet --inventory "$DEVSIM_WORKDIR/inventory.csv" di
+echo '$ kavrel fleet --inventory inventory.csv config backup backup'
+"$kavrel_bin" fleet --inventory "$DEVSIM_WORKDIR/inventory.csv" config backup "$DEVSIM_WORKDIR/backup"
+ls -l "$DEVSIM_WORKDIR/backup"
 
 step "what reached the devices"
 /usr/bin/python3 - "$DEVSIM_WORKDIR/requests.jsonl" <<'PY'

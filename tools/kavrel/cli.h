@@ -107,6 +107,8 @@ void AddNetClientCommands(CLI::App &app, const Settings &s, Output &out, Command
 void AddPtzCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddParamCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 void AddMotionCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
+// fleet: one subcommand over every device of an inventory file.
+void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 
 // Opens the session, runs `start`, waits for its callback with --async, and prints `done` or
 // the failure. The exit status.

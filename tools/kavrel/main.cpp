@@ -12,7 +12,9 @@ int main(int argc, char **argv) {
       "KAVREL_PASSWORD_FILE), KAVREL_TYPE and KAVREL_TIMEOUT. Every password may come from\n"
       "a file (--password-file and the like: its first line) or the environment, so that\n"
       "it never shows on the command line. Example:\n"
-      "  kavrel --host 192.0.2.10 --user admin --password-file ~/.cam7 --type KM3111 di\n",
+      "  kavrel --host 192.0.2.10 --user admin --password-file ~/.cam7 --type KM3111 di\n"
+      "'kavrel fleet' runs a subcommand on every device of an inventory: a CSV file with the\n"
+      "columns name,host,http_port,ftp_port,user,type[,password_env][,password_file].\n",
       "kavrel"};
   app.require_subcommand(1);
   Settings s;
@@ -42,6 +44,7 @@ int main(int argc, char **argv) {
   AddPtzCommands(app, s, out, commands);
   AddParamCommands(app, s, out, commands);
   AddMotionCommands(app, s, out, commands);
+  AddFleetCommands(app, s, out, commands);
 
   try {
     app.parse(argc, argv);

@@ -72,6 +72,11 @@ def build_parser():
     p.add_argument("--workdir", help="folder for device files and the request log "
                                      "(default: a new temporary folder)")
     p.add_argument("--request-log", help="request log file (default WORKDIR/requests.jsonl)")
+    p.add_argument("--many", action="append", default=[], metavar="MODEL=COUNT[,KEY=VALUE...]",
+                   help="COUNT devices of MODEL at once, named MODEL-NN, with the options of --device "
+                        "after a comma (repeatable)")
+    p.add_argument("--inventory", metavar="FILE",
+                   help="write a kavrel fleet inventory of every device to FILE")
     p.add_argument("--ready-file", help="also write the ready line's JSON to this file")
     p.add_argument("--parent-pid", type=int, help="exit when this process is gone")
     p.add_argument("--models-file", help="model data file (default: MORVANE_MODELS_FILE, "
@@ -89,7 +94,8 @@ class Simulator:
         self.log = RequestLog(args.request_log or os.path.join(self.workdir, "requests.jsonl"))
         self.devices = {}
         self._stop = threading.Event()
-        for index, text in enumerate(args.device or ["model=KM3111"], 1):
+        specs = args.device + many_specs(args.many)
+        for index, text in enumerate(specs or ["model=KM3111"], 1):
             desc = parse_spec(text, index)
             desc["bind"] = args.bind
             model = line_up.get(desc["model"])
@@ -135,6 +141,33 @@ def watch_parent(pid, sim):
             except PermissionError:
                 pass
     threading.Thread(target=run, name="parent-watchdog", daemon=True).start()
+
+
+def many_specs(counts):
+    """--many MODEL=COUNT as device descriptions, named after the model and a number."""
+    specs = []
+    for text in counts:
+        head, _, rest = text.partition(",")
+        model, sep, count = head.partition("=")
+        if not sep or not count.isdigit() or int(count) < 1:
+            raise ValueError(f"bad --many {text}: give MODEL=COUNT[,KEY=VALUE...]")
+        for n in range(1, int(count) + 1):
+            specs.append(f"model={model},name={model.lower()}-{n:02d}" + ("," + rest if rest else ""))
+    return specs
+
+
+def write_inventory(path, info):
+    """The devices as a kavrel fleet inventory; each password in a file of its device."""
+    lines = ["name,host,http_port,ftp_port,user,type,password_file"]
+    for d in info["devices"]:
+        secret = os.path.join(d["dir"], "password")
+        with open(secret, "w") as f:
+            f.write(d["password"] + "\n")
+        lines.append(f"{d['name']},{d['host']},{d['http']},{d['ftp']},{d['user']},{d['model']},{secret}")
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    os.replace(tmp, path)
 
 
 def write_ready_file(path, info):
@@ -183,6 +216,8 @@ def main(argv=None):
     if args.parent_pid:
         watch_parent(args.parent_pid, sim)
     info = ready_info = sim.ready_info()
+    if args.inventory:
+        write_inventory(args.inventory, ready_info)
     if args.ready_file:
         write_ready_file(args.ready_file, ready_info)
     print(READY_PREFIX + json.dumps(info), flush=True)
