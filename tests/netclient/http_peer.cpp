@@ -36,12 +36,14 @@ std::vector<std::string> HttpPeer::Requests() const {
   return lines;
 }
 
-bool MakeCertificate(const std::string &dir, const std::string &name) {
+bool MakeCertificate(const std::string &dir, const std::string &name, const std::string &alt_names) {
   kvtest::ChildProcess openssl;
   std::string base = dir + "/" + name;
+  std::string common = alt_names.substr(alt_names.find(':') + 1);
+  common = common.substr(0, common.find(','));
   if (!openssl.Start({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                      "-subj", "/CN=127.0.0.1", "-addext",
-                      "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", base + ".key",
+                      "-subj", "/CN=" + common, "-addext",
+                      "subjectAltName=" + alt_names, "-keyout", base + ".key",
                       "-out", base + ".pem"},
                      base + ".log")) {
     return false;

@@ -32,7 +32,8 @@ class HttpPeer {
 
 // Makes a self-signed certificate for 127.0.0.1 and localhost with the `openssl` command:
 // dir/name.pem and dir/name.key. False when the command failed (its output in dir/name.log).
-bool MakeCertificate(const std::string &dir, const std::string &name);
+bool MakeCertificate(const std::string &dir, const std::string &name,
+                     const std::string &alt_names = "IP:127.0.0.1,DNS:localhost");
 
 NetClientRequestInfo HttpInfo(uint32_t type, int port, const std::string &path,
                               const char *user = "", const char *password = "",

@@ -1,6 +1,7 @@
 // HTTPS against a local TLS server (http_peer.py with a certificate made by the `openssl`
 // command), trusted the documented way (SSL_CERT_FILE names it before the first HTTPS
-// request), directly and through a proxy's CONNECT; and a certificate that is not trusted.
+// request), directly and through a proxy's CONNECT; a certificate that is not trusted, and
+// one that is trusted but names another host.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -23,16 +24,23 @@ class HttpsTest : public ::testing::Test {
     std::string dir = kvtest::MakeTempDir("netclient-tls");
     ASSERT_TRUE(nctest::MakeCertificate(dir, "trusted")) << dir;
     ASSERT_TRUE(nctest::MakeCertificate(dir, "stranger")) << dir;
-    // The host trusts its own authority: here the self-signed certificate itself.
-    setenv("SSL_CERT_FILE", (dir + "/trusted.pem").c_str(), 1);
+    ASSERT_TRUE(nctest::MakeCertificate(dir, "elsewhere", "DNS:elsewhere.example,IP:192.0.2.7")) << dir;
+    // The host trusts its own authorities: here the self-signed certificates themselves,
+    // one of them issued for another host.
+    ASSERT_TRUE(kvtest::WriteFile(dir + "/trust.pem", kvtest::ReadFile(dir + "/trusted.pem") +
+                                                          kvtest::ReadFile(dir + "/elsewhere.pem")));
+    setenv("SSL_CERT_FILE", (dir + "/trust.pem").c_str(), 1);
     trusted_ = new HttpPeer;
     ASSERT_TRUE(trusted_->Start("tls-trusted", {"--cert", dir + "/trusted.pem", "--key", dir + "/trusted.key"}));
     stranger_ = new HttpPeer;
     ASSERT_TRUE(stranger_->Start("tls-stranger", {"--cert", dir + "/stranger.pem", "--key", dir + "/stranger.key"}));
+    elsewhere_ = new HttpPeer;
+    ASSERT_TRUE(elsewhere_->Start("tls-elsewhere", {"--cert", dir + "/elsewhere.pem", "--key", dir + "/elsewhere.key"}));
   }
   static void TearDownTestSuite() {
     delete trusted_;
     delete stranger_;
+    delete elsewhere_;
   }
   void SetUp() override { ASSERT_EQ(0u, NetClient_Initialize(&context_, NETCLIENT_VERSION_WORD)); }
   void TearDown() override { EXPECT_EQ(0u, NetClient_Release(&context_)); }
@@ -42,13 +50,14 @@ class HttpsTest : public ::testing::Test {
   }
 
 
-  static HttpPeer *trusted_, *stranger_;
+  static HttpPeer *trusted_, *stranger_, *elsewhere_;
   NetClientHandle context_ = nullptr;
   NetClientRequestHandle request_ = nullptr;
 };
 
 HttpPeer *HttpsTest::trusted_ = nullptr;
 HttpPeer *HttpsTest::stranger_ = nullptr;
+HttpPeer *HttpsTest::elsewhere_ = nullptr;
 
 TEST_F(HttpsTest, BodiesEndToEnd) {
   struct Case {
@@ -83,6 +92,13 @@ TEST_F(HttpsTest, UntrustedCertificateFails) {
   EXPECT_EQ(NETCLIENT_EV_HTTP_OTHER, Run(info, &events));
   // Nothing reached the server's request handler.
   EXPECT_TRUE(stranger_->Requests().empty());
+}
+
+// Trusted, but issued for another host: the name check refuses it as it refuses a stranger.
+TEST_F(HttpsTest, TrustedCertificateForAnotherNameFails) {
+  NetClientRequestInfo info = nctest::HttpInfo(NETCLIENT_TYPE_HTTPS_GET, elsewhere_->port(), "/body?size=10");
+  EXPECT_EQ(NETCLIENT_E_CONNECT, Run(info, nullptr));
+  EXPECT_TRUE(elsewhere_->Requests().empty());
 }
 
 TEST_F(HttpsTest, ThroughAProxyTunnel) {
