@@ -60,6 +60,22 @@ bool Catalog_CreateDoc(Catalog *catalog) {
   return Xml_Create(&catalog->doc, &options) == 0;
 }
 
+// Parses `length` bytes of catalogue text (up to a NUL within them) in a buffer of its own
+// with `spare` bytes of room behind the text.
+LoadResult Catalog_Parse(const char *text, size_t length, size_t spare, Catalog *catalog) {
+  size_t capacity = length + spare + 1;
+  if (capacity > INT32_MAX) return kUnusable;
+  catalog->buffer.reset((char *)calloc(capacity, 1));
+  if (!catalog->buffer) return kUnusable;
+  memcpy(catalog->buffer.get(), text, length);
+  if (!Catalog_CreateDoc(catalog)) return kUnusable;
+  int32_t used = (int32_t)strlen(catalog->buffer.get());
+  if (used == 0) return kUnparsable;
+  int r = Xml_SetDoc(catalog->doc, catalog->buffer.get(), (int32_t)capacity, used);
+  if (r == -8) return kUnusable;  // more elements than a catalogue holds: not one we wrote
+  return r == 0 ? kLoaded : kUnparsable;
+}
+
 // Reads and parses the file into a buffer with `spare` bytes of room behind its text.
 LoadResult Catalog_Load(const std::string &path, size_t spare, Catalog *catalog) {
   if (path.empty()) return kUnusable;
@@ -71,21 +87,11 @@ LoadResult Catalog_Load(const std::string &path, size_t spare, Catalog *catalog)
     fclose(file);
     return kUnusable;
   }
-  size_t capacity = (size_t)size + spare + 1;
-  catalog->buffer.reset((char *)calloc(capacity, 1));
-  if (!catalog->buffer) {
-    fclose(file);
-    return kUnusable;
-  }
-  size_t got = fread(catalog->buffer.get(), 1, (size_t)size, file);
+  std::string text((size_t)size, '\0');
+  size_t got = fread(&text[0], 1, text.size(), file);
   fclose(file);
-  if (got != (size_t)size) return kUnusable;
-  if (!Catalog_CreateDoc(catalog)) return kUnusable;
-  int32_t length = (int32_t)strlen(catalog->buffer.get());
-  if (length == 0) return kUnparsable;
-  int r = Xml_SetDoc(catalog->doc, catalog->buffer.get(), (int32_t)capacity, length);
-  if (r == -8) return kUnusable;  // more elements than a catalogue holds: not one we wrote
-  return r == 0 ? kLoaded : kUnparsable;
+  if (got != text.size()) return kUnusable;
+  return Catalog_Parse(text.data(), text.size(), spare, catalog);
 }
 
 // The catalogue key: the first 6 characters of a model name.
@@ -223,6 +229,17 @@ int32_t Catalog_StoreLocked(const std::string &path, const ServerParam *param,
   return Catalog_WriteFile(path, catalog.doc->buffer, (size_t)catalog.doc->length);
 }
 
+// The entry of the model in a parsed catalogue.
+int32_t Catalog_Find(XmlDoc *doc, char *model_name, ServerParam *param) {
+  Xml_FindElem(doc, nullptr);
+  Xml_IntoElem(doc);
+  if (strlen(model_name) > CATALOG_KEY_LENGTH) model_name[CATALOG_KEY_LENGTH] = '\0';
+  // A key that is no element name could only match a shorter one ("KM5 20" finds "KM5").
+  if (!Xml_IsName(model_name) || Xml_FindElem(doc, model_name) != 1) return CATALOG_E_ABSENT;
+  Catalog_ReadEntry(doc, param);
+  return 0;
+}
+
 }  // namespace
 
 std::string ModelCatalog_DataFilePath(void) {
@@ -239,14 +256,15 @@ int32_t ModelCatalog_Lookup(char *model_name, ServerParam *param) {
   if (model_name == nullptr || param == nullptr) return CATALOG_E_ABSENT;
   Catalog catalog;
   if (Catalog_Load(ModelCatalog_DataFilePath(), 0, &catalog) != kLoaded) return CATALOG_E_LOAD;
-  XmlDoc *doc = catalog.doc;
-  Xml_FindElem(doc, nullptr);
-  Xml_IntoElem(doc);
-  if (strlen(model_name) > CATALOG_KEY_LENGTH) model_name[CATALOG_KEY_LENGTH] = '\0';
-  // A key that is no element name could only match a shorter one ("KM5 20" finds "KM5").
-  if (!Xml_IsName(model_name) || Xml_FindElem(doc, model_name) != 1) return CATALOG_E_ABSENT;
-  Catalog_ReadEntry(doc, param);
-  return 0;
+  return Catalog_Find(catalog.doc, model_name, param);
+}
+
+int32_t ModelCatalog_LookupText(const char *text, size_t length, char *model_name,
+                                ServerParam *param) {
+  if (text == nullptr || model_name == nullptr || param == nullptr) return CATALOG_E_ABSENT;
+  Catalog catalog;
+  if (Catalog_Parse(text, length, 0, &catalog) != kLoaded) return CATALOG_E_LOAD;
+  return Catalog_Find(catalog.doc, model_name, param);
 }
 
 int32_t ModelCatalog_Store(const ServerParam *param) {

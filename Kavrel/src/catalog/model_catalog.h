@@ -8,6 +8,7 @@
 // Nothing is kept in memory between calls.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -45,6 +46,11 @@ std::string ModelCatalog_DataFilePath(void);
 // absent from the entry keep their values. 0, CATALOG_E_LOAD or CATALOG_E_ABSENT.
 int32_t ModelCatalog_Lookup(char *model_name, ServerParam *param);
 
+// The same lookup in a catalogue's text instead of the file: `length` bytes (read up to a NUL
+// within them). Reads no file, so that any text another process could write is tried alone.
+int32_t ModelCatalog_LookupText(const char *text, size_t length, char *model_name,
+                                ServerParam *param);
+
 // Adds the record under its 6-character key, whole or not at all. 0 also when the model is
 // there already (entries are never updated; the file is not touched). A missing or
 // unparsable file is replaced by one holding this entry alone. Other results as above.
@@ -72,6 +78,12 @@ struct CatalogDeviceConn {
 // could not set up its document (CATALOG_E_ABSENT).
 int32_t ModelCatalog_LearnFromDevice(const CatalogDeviceConn *device, char *model_name,
                                      ServerParam *param);
+
+// The record that a device's own system information makes: the record of the friendly name
+// its model maps to, overlaid with the counts, codecs and video path it reports, named by
+// the first 6 characters of its model name. 0 and `param` filled; else Morvane's result, and
+// `param` untouched. Asks nothing of the device and stores nothing.
+int32_t ModelCatalog_BuildLearned(const SysInfoData *info, ServerParam *param);
 
 // The fields of a device record that resolving its model reads and writes.
 struct CatalogDevice {

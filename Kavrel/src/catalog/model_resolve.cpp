@@ -14,29 +14,6 @@ namespace {
 
 void Resolve_Copy(char *field, size_t size, const char *text) { snprintf(field, size, "%s", text); }
 
-// The nearest known record for what the device reports, overlaid with its own counts,
-// codecs and video path.
-int32_t Learn_BuildRecord(const SysInfoData *info, ServerParam *param) {
-  memset(param, 0, sizeof(*param));
-  // Morvane writes at most MORVANE_FRIENDLY_NAME_MAX bytes; the buffer does not rely on it.
-  char friendly[CATALOG_DEVICE_STRING] = {0};
-  int32_t r = Morvane_GetMappingFriendlyName(info->ModelName, friendly);
-  if (r != 0) return r;
-  r = Morvane_GetParamForServerByFriendlyName(friendly, param);
-  if (r != 0) return r;
-  if (info->VideoUrl[0] != '\0') {
-    memcpy(param->VideoUrl, info->VideoUrl, sizeof(param->VideoUrl));
-    param->VideoUrl[sizeof(param->VideoUrl) - 1] = '\0';
-  }
-  if (info->CamNum != 0) param->CamNum = info->CamNum;
-  if (info->DiNum != 0) param->DiNum = info->DiNum;
-  if (info->DoNum != 0) param->DoNum = info->DoNum;
-  if (info->AudioCodec != 0) param->AudioCodec = info->AudioCodec;
-  if (info->VideoCodec != 0) param->VideoCodec = info->VideoCodec;
-  memcpy(param->ServerName, info->ModelName, strnlen(info->ModelName, CATALOG_KEY_LENGTH));
-  return 0;
-}
-
 }  // namespace
 
 int32_t ModelCatalog_LearnFromDevice(const CatalogDeviceConn *device, char *model_name,
@@ -53,7 +30,7 @@ int32_t ModelCatalog_LearnFromDevice(const CatalogDeviceConn *device, char *mode
   if (r != 0) return r;
   info->ModelName[sizeof(info->ModelName) - 1] = '\0';
   if (strncmp(info->ModelName, model_name, CATALOG_KEY_LENGTH) != 0) return -1;
-  r = Learn_BuildRecord(info.get(), param);
+  r = ModelCatalog_BuildLearned(info.get(), param);
   if (r != 0) return r;
   // The record is good whether or not the catalogue keeps it; only a store that could not
   // even set up its document fails the learning.

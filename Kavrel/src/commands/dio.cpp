@@ -1,8 +1,8 @@
 // Digital inputs and outputs.
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "commands/device_reply.h"
 #include "core/operation.h"
 #include "platform/log.h"
 
@@ -78,27 +78,9 @@ uint32_t CheckOutputPath(DeviceHandle device) {
 }  // namespace
 
 uint32_t ParseDIReply(const KavrelDevice *device, const char *reply, uint32_t levels[4]) {
-  char text[260];
-  Device_CopyString(text, sizeof(text), reply);
-  for (char *p = text; *p; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
-  bool high[4] = {false, false, false, false};
-  switch (device->param.DiNum) {
-    case 1:
-      high[0] = strstr(text, "DI=H") || strstr(text, "DI1=H");
-      break;
-    case 2:
-    case 4: {
-      static const char *const kKeys[4] = {"DI1=H", "DI2=H", "DI3=H", "DI4=H"};
-      for (int i = 0; i < device->param.DiNum; ++i) high[i] = strstr(text, kKeys[i]) != nullptr;
-      break;
-    }
-    default:
-      KV_FAIL("unknown di number: %d\n", device->param.DiNum);
-      for (int i = 0; i < 4; ++i) levels[i] = kLow;
-      return KAVREL_E_UNKNOWN_DEVICE;
-  }
-  for (int i = 0; i < 4; ++i) levels[i] = high[i] ? kHigh : kLow;
-  return KAVREL_OK;
+  uint32_t rc = DeviceReply_ParseInputs(device->param.DiNum, reply, levels);
+  if (rc != KAVREL_OK) KV_FAIL("unknown di number: %d\n", device->param.DiNum);
+  return rc;
 }
 
 extern "C" {

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "commands/device_reply.h"
 #include "commands/request.h"
 #include "core/operation.h"
 #include "platform/log.h"
@@ -14,9 +15,6 @@ namespace {
 
 constexpr uint32_t kPageCapacity = 10000;  // the form page's buffer holds one more byte
 constexpr size_t kFragmentMax = 120;
-constexpr size_t kValueMax = 16;  // a getmd value of this length or more is not stored
-constexpr size_t kPreamble = 12;  // getmd's first line, skipped
-constexpr int kFields = 8;        // index, name, x, y, w, h, percent, sensitivity
 
 // The records hold unsigned fields; the device's forms take signed decimal numbers.
 int Signed(uint32_t value) { return static_cast<int>(static_cast<int32_t>(value)); }
@@ -42,24 +40,6 @@ const char *WindowPath(const KavrelDevice *device, bool set) {
 
 // ---- The form page ------------------------------------------------------------------------
 
-// The value of the input named `name`: the first `value="` after `name="NAME"`, up to the
-// next '"', shorter than 260 characters. False when any part is missing.
-bool ScrapeInput(const char *page, const char *name, uint32_t *out) {
-  char marker[32];
-  snprintf(marker, sizeof(marker), "name=\"%s\"", name);
-  const char *at = strstr(page, marker);
-  const char *value = at ? strstr(at, "value=\"") : nullptr;
-  if (!value) return false;
-  value += 7;
-  const char *end = strchr(value, '"');
-  if (!end || end - value >= 260) return false;
-  char text[260];
-  memcpy(text, value, static_cast<size_t>(end - value));
-  text[end - value] = '\0';
-  *out = static_cast<uint32_t>(strtoul(text, nullptr, 10));
-  return true;
-}
-
 // The form values go to the device's local configuration when asked and the device has one.
 void CopyToConfig(KavrelDevice *device, uint32_t update_config, uint32_t percent,
                   uint32_t sensitivity) {
@@ -76,11 +56,11 @@ uint32_t ParseFormPage(KavrelDevice *device, const char *page, const MotionArgs 
   // Window 0 is written only once both values are found: a page missing one leaves the
   // host's record as it was.
   uint32_t percent = 0, sensitivity = 0;
-  if (!ScrapeInput(page, "per", &percent)) {
+  if (!DeviceReply_FormValue(page, "per", &percent)) {
     KV_FAIL("percent not found\n");
     return KAVREL_E_HTML_VALUE;
   }
-  if (!ScrapeInput(page, "sen", &sensitivity)) {
+  if (!DeviceReply_FormValue(page, "sen", &sensitivity)) {
     KV_FAIL("sensitivity not found\n");
     return KAVREL_E_HTML_VALUE;
   }
@@ -96,61 +76,8 @@ uint32_t ParseFormPage(KavrelDevice *device, const char *page, const MotionArgs 
 
 // ---- getmd ----------------------------------------------------------------------------------
 
-// One window as the cycle reads it; a value that was too long is left out.
-struct WindowFields {
-  bool index_valid;
-  uint32_t index;
-  MotionWindow window;
-};
-
-void StoreField(WindowFields *f, int field, const char *value, size_t length) {
-  if (length >= kValueMax) {
-    if (field == 0) f->index_valid = false;
-    return;
-  }
-  char text[kValueMax];
-  memcpy(text, value, length);
-  text[length] = '\0';
-  uint32_t number = static_cast<uint32_t>(strtoul(text, nullptr, 10));
-  uint32_t *numbers[] = {&f->window.x, &f->window.y, &f->window.w, &f->window.h,
-                         &f->window.percent, &f->window.sensitivity};
-  if (field == 0) {
-    f->index_valid = true;
-    f->index = number;
-  } else if (field == 1) {
-    memcpy(f->window.name, text, length + 1);
-  } else {
-    *numbers[field - 2] = number;
-  }
-}
-
-void StoreWindow(const WindowFields &f, MotionWindow *windows) {
-  if (!f.index_valid || f.index >= KAVREL_MOTION_WINDOWS) return;
-  MotionWindow w = f.window;
-  w.enabled = w.name[0] && w.w && w.h ? 1 : 0;
-  w.form = 0;
-  windows[f.index] = w;
-}
-
-// Reads the reply by position: the eight fields of a window in a fixed cycle, whatever the
-// keys are called. Lines without '=' and an unterminated last line are not read.
 void ParseGetmd(const char *reply, const MotionArgs &args) {
-  const char *p = strnlen(reply, kPreamble) == kPreamble ? reply + kPreamble : "";
-  WindowFields f{};
-  int field = 0;
-  for (const char *end; (end = strchr(p, '\n')) != nullptr; p = end + 1) {
-    const char *eq = static_cast<const char *>(memchr(p, '=', static_cast<size_t>(end - p)));
-    if (!eq) continue;
-    const char *value = eq + 1;
-    size_t length = static_cast<size_t>(end - value);
-    if (length && value[length - 1] == '\r') --length;
-    StoreField(&f, field, value, length);
-    if (++field == kFields) {
-      StoreWindow(f, args.windows);
-      f = WindowFields{};
-      field = 0;
-    }
-  }
+  DeviceReply_ParseGetmd(reply, args.windows);
   *args.count = KAVREL_MOTION_WINDOWS;
 }
 
