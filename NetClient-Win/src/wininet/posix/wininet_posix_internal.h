@@ -104,9 +104,16 @@ DWORD WireConnect(const std::string &host, uint16_t port, int timeout_ms, int *f
 // Sends everything within timeout_ms (per wait). 0, 12002, 12031 (reset or closed).
 DWORD WireSend(int fd, const void *data, size_t length, int timeout_ms);
 
-// Reads one complete FTP reply (multi-line replies included). Lines longer than 4 KB, more
-// than 64 KB of reply, or a line that does not begin with a three-digit code give 12030.
-// 0, 12002, 12030.
+// One complete FTP reply off the front of `buffer` (multi-line replies included): its code,
+// and its lines joined by CR LF without the last line end. kReplyPartial leaves the buffer as
+// it was until more bytes come; a line longer than 4 KB, more than 64 KB of reply, or a first
+// line that does not begin with a three-digit code is kReplyBad. Reads nothing else, so any
+// bytes a server sends can be tried on it alone.
+enum ReplyFrame { kReplyWhole, kReplyPartial, kReplyBad };
+ReplyFrame WireTakeReply(std::string *buffer, int *code, std::string *text);
+
+// Reads one complete FTP reply from the wire (WireTakeReply). 0, 12002, or 12030 for a reply
+// it refuses or a connection that ends first.
 DWORD WireReadReply(Wire *wire, int timeout_ms, int *code, std::string *text);
 
 // Reads until the peer closes, handing every piece to sink; a sink error stops the read

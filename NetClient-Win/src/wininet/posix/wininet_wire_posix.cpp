@@ -95,15 +95,6 @@ DWORD Fill(Wire *wire, int timeout_ms) {
   return 0;
 }
 
-DWORD ReadLine(Wire *wire, int timeout_ms, std::string *line) {
-  while (!TakeLine(&wire->inbuf, line)) {
-    if (wire->inbuf.size() > kMaxReplyLine) return ERROR_INTERNET_CONNECTION_ABORTED;
-    DWORD err = Fill(wire, timeout_ms);
-    if (err != 0) return err;
-  }
-  return line->size() > kMaxReplyLine ? ERROR_INTERNET_CONNECTION_ABORTED : 0;
-}
-
 bool LowerEquals(const std::string &a, const std::string &b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -210,21 +201,45 @@ DWORD WireSend(int fd, const void *data, size_t length, int timeout_ms) {
   return 0;
 }
 
-DWORD WireReadReply(Wire *wire, int timeout_ms, int *code, std::string *text) {
-  std::string line;
-  DWORD err = ReadLine(wire, timeout_ms, &line);
-  if (err != 0) return err;
-  if (!ReplyCode(line, code)) return ERROR_INTERNET_CONNECTION_ABORTED;
-  *text = line;
-  if (line.size() < 4 || line[3] != '-') return 0;
-  // A multi-line reply ends with a line of the same code followed by a space.
-  const std::string end = line.substr(0, 3) + " ";
+ReplyFrame WireTakeReply(std::string *buffer, int *code, std::string *text) {
+  // Lines are found in place; the buffer loses the reply only once it is whole.
+  std::string reply, end;
+  int first_code = 0;
+  size_t at = 0;
   for (;;) {
-    err = ReadLine(wire, timeout_ms, &line);
+    size_t newline = buffer->find('\n', at);
+    if (newline == std::string::npos) {
+      return buffer->size() - at > kMaxReplyLine ? kReplyBad : kReplyPartial;
+    }
+    std::string line = buffer->substr(at, newline - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kMaxReplyLine) return kReplyBad;
+    at = newline + 1;
+    if (end.empty()) {
+      if (!ReplyCode(line, &first_code)) return kReplyBad;
+      reply = line;
+      // A multi-line reply ends with a line of the same code followed by a space.
+      if (line.size() < 4 || line[3] != '-') break;
+      end = line.substr(0, 3) + " ";
+      continue;
+    }
+    if (reply.size() + line.size() > kMaxReply) return kReplyBad;
+    reply += "\r\n" + line;
+    if (line.compare(0, 4, end) == 0) break;
+  }
+  buffer->erase(0, at);
+  *code = first_code;
+  *text = reply;
+  return kReplyWhole;
+}
+
+DWORD WireReadReply(Wire *wire, int timeout_ms, int *code, std::string *text) {
+  for (;;) {
+    ReplyFrame frame = WireTakeReply(&wire->inbuf, code, text);
+    if (frame == kReplyWhole) return 0;
+    if (frame == kReplyBad) return ERROR_INTERNET_CONNECTION_ABORTED;
+    DWORD err = Fill(wire, timeout_ms);
     if (err != 0) return err;
-    if (text->size() + line.size() > kMaxReply) return ERROR_INTERNET_CONNECTION_ABORTED;
-    *text += "\r\n" + line;
-    if (line.compare(0, 4, end) == 0) return 0;
   }
 }
 
