@@ -104,13 +104,21 @@ DWORD WireConnect(const std::string &host, uint16_t port, int timeout_ms, int *f
 // Sends everything within timeout_ms (per wait). 0, 12002, 12031 (reset or closed).
 DWORD WireSend(int fd, const void *data, size_t length, int timeout_ms);
 
-// One complete FTP reply off the front of `buffer` (multi-line replies included): its code,
-// and its lines joined by CR LF without the last line end. kReplyPartial leaves the buffer as
-// it was until more bytes come; a line longer than 4 KB, more than 64 KB of reply, or a first
-// line that does not begin with a three-digit code is kReplyBad. Reads nothing else, so any
-// bytes a server sends can be tried on it alone.
+// One FTP reply (multi-line replies included) as its lines arrive: its code (-1 until the
+// first line is in), and its lines so far joined by CR LF without the last line end.
+struct ReplyReader {
+  int code = -1;
+  std::string text;
+  std::string end;  // a multi-line reply's last-line prefix, such as "211 "
+};
+
+// Moves the whole lines at the front of `buffer` into `reader` until its reply is whole
+// (kReplyWhole, the bytes behind it left in the buffer) or no whole line is left
+// (kReplyPartial: call again once more bytes came). A line longer than 4 KB, more than 64 KB
+// of reply, or a first line that does not begin with a three-digit code is kReplyBad. Reads
+// nothing else, so any bytes a server sends can be tried on it alone.
 enum ReplyFrame { kReplyWhole, kReplyPartial, kReplyBad };
-ReplyFrame WireTakeReply(std::string *buffer, int *code, std::string *text);
+ReplyFrame WireTakeReply(std::string *buffer, ReplyReader *reader);
 
 // Reads one complete FTP reply from the wire (WireTakeReply). 0, 12002, or 12030 for a reply
 // it refuses or a connection that ends first.

@@ -201,43 +201,35 @@ DWORD WireSend(int fd, const void *data, size_t length, int timeout_ms) {
   return 0;
 }
 
-ReplyFrame WireTakeReply(std::string *buffer, int *code, std::string *text) {
-  // Lines are found in place; the buffer loses the reply only once it is whole.
-  std::string reply, end;
-  int first_code = 0;
-  size_t at = 0;
-  for (;;) {
-    size_t newline = buffer->find('\n', at);
-    if (newline == std::string::npos) {
-      return buffer->size() - at > kMaxReplyLine ? kReplyBad : kReplyPartial;
-    }
-    std::string line = buffer->substr(at, newline - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+ReplyFrame WireTakeReply(std::string *buffer, ReplyReader *reader) {
+  std::string line;
+  while (TakeLine(buffer, &line)) {
     if (line.size() > kMaxReplyLine) return kReplyBad;
-    at = newline + 1;
-    if (end.empty()) {
-      if (!ReplyCode(line, &first_code)) return kReplyBad;
-      reply = line;
+    if (reader->code < 0) {
+      if (!ReplyCode(line, &reader->code)) return kReplyBad;
+      reader->text = line;
       // A multi-line reply ends with a line of the same code followed by a space.
-      if (line.size() < 4 || line[3] != '-') break;
-      end = line.substr(0, 3) + " ";
+      if (line.size() < 4 || line[3] != '-') return kReplyWhole;
+      reader->end = line.substr(0, 3) + " ";
       continue;
     }
-    if (reply.size() + line.size() > kMaxReply) return kReplyBad;
-    reply += "\r\n" + line;
-    if (line.compare(0, 4, end) == 0) break;
+    if (reader->text.size() + line.size() > kMaxReply) return kReplyBad;
+    reader->text += "\r\n" + line;
+    if (line.compare(0, 4, reader->end) == 0) return kReplyWhole;
   }
-  buffer->erase(0, at);
-  *code = first_code;
-  *text = reply;
-  return kReplyWhole;
+  return buffer->size() > kMaxReplyLine ? kReplyBad : kReplyPartial;
 }
 
 DWORD WireReadReply(Wire *wire, int timeout_ms, int *code, std::string *text) {
+  ReplyReader reader;
   for (;;) {
-    ReplyFrame frame = WireTakeReply(&wire->inbuf, code, text);
-    if (frame == kReplyWhole) return 0;
+    ReplyFrame frame = WireTakeReply(&wire->inbuf, &reader);
     if (frame == kReplyBad) return ERROR_INTERNET_CONNECTION_ABORTED;
+    if (frame == kReplyWhole) {
+      *code = reader.code;
+      *text = reader.text;
+      return 0;
+    }
     DWORD err = Fill(wire, timeout_ms);
     if (err != 0) return err;
   }
