@@ -396,8 +396,9 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_ChangeDir(NetClientReques
 /* ---- Helpers --------------------------------------------------------------------------- */
 
 /* NetClient_CrackUrl: splits url into host, user, password, path, extra (query) and port of
- * *info (other fields untouched). Always 0 (a NULL argument or a URL that does not parse
- * leaves *info as it was). */
+ * *info (other fields untouched). Always 0 (a NULL argument, a URL that does not parse, or
+ * one whose user name, password or path holds "%00", which would cut it short, leaves *info
+ * as it was). */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CrackUrl(const char *url,
                                                             NetClientRequestInfo *info);
 

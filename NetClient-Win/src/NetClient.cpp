@@ -161,6 +161,15 @@ bool UrlPortFits(const char *url) {
   return true;
 }
 
+// The decoded parts (user name, password, path: all before the query) hold no "%00": a NUL
+// there would cut the descriptor's copy short, so that a password "p%00x" became "p".
+bool UrlDecodesNoNul(const char *url) {
+  size_t end = strcspn(url, "?#");
+  for (size_t i = 0; i + 3 <= end; ++i)
+    if (url[i] == '%' && url[i + 1] == '0' && url[i + 2] == '0') return false;
+  return true;
+}
+
 }  // namespace
 
 // ---- Shared helpers ----------------------------------------------------------------------
@@ -542,7 +551,9 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CrackUrl(const char *url,
   parts.dwUrlPathLength = sizeof path;
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = sizeof extra;
-  if (!UrlPortFits(url) || !InternetCrackUrlA(url, 0, ICU_DECODE, &parts)) return 0;
+  if (!UrlPortFits(url) || !UrlDecodesNoNul(url) || !InternetCrackUrlA(url, 0, ICU_DECODE, &parts)) {
+    return 0;
+  }
   // A URL without a host names no server: the descriptor keeps its own.
   if (host[0] == '\0') return 0;
   NcCopy(info->host, sizeof info->host, host);
