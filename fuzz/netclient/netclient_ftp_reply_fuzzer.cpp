@@ -42,9 +42,15 @@ bool TakeAll(std::string *buffer, Taken *taken) {
   }
 }
 
+// A port is never 0, and a reply without one leaves the caller's value alone.
 void CheckPasv(const std::string &text) {
-  uint16_t port = 0;
-  if (ncwin::ParsePasvReply(text, &port)) Check(port != 0);
+  const uint16_t untouched = 0xA5A5;
+  uint16_t port = untouched;
+  if (ncwin::ParsePasvReply(text, &port)) {
+    Check(port != 0);
+  } else {
+    Check(port == untouched);
+  }
 }
 
 }  // namespace
