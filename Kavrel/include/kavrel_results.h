@@ -71,6 +71,7 @@
   XX(KAVREL_NC_E_RESET, 0x80040213u, "the server reset the connection during an upload")      \
   XX(KAVREL_NC_E_NOT_SUPPORTED, 0x80040214u, "request type not supported by this build")       \
   XX(KAVREL_NC_E_DOWNLOAD, 0x80040215u, "download failed")                                     \
+  XX(KAVREL_NC_E_NO_ANSWER, 0x80040216u, "no final FTP answer: connection lost or a 4xx reply") \
   /* scheduler library and socket FTP client */                                                \
   XX(KAVREL_T_E_NOMEM, 0x8007000Eu, "the scheduler ran out of memory")                         \
   XX(KAVREL_T_TIMEOUT, 0x80070042u, "time-out reported by the scheduler")                      \

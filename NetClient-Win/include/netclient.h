@@ -88,7 +88,7 @@ extern "C" {
 #define NETCLIENT_E_CONNECT 0x8004020Bu       /* connect failed */
 #define NETCLIENT_E_WRITE 0x8004020Cu         /* upload write failed */
 #define NETCLIENT_E_MKDIR 0x8004020Du         /* create directory failed */
-#define NETCLIENT_E_CHDIR 0x8004020Eu         /* change directory failed */
+#define NETCLIENT_E_CHDIR 0x8004020Eu         /* change directory refused (a 5xx reply) */
 #define NETCLIENT_E_DELETE 0x8004020Fu        /* delete failed */
 #define NETCLIENT_E_FIND_FIRST 0x80040210u    /* find first failed */
 #define NETCLIENT_E_FIND_NEXT 0x80040211u     /* find next failed */
@@ -96,6 +96,7 @@ extern "C" {
 #define NETCLIENT_E_RESET 0x80040213u         /* the server reset the connection during an upload */
 #define NETCLIENT_E_NOT_SUPPORTED 0x80040214u /* reserved: no longer produced (HTTP types connect) */
 #define NETCLIENT_E_DOWNLOAD 0x80040215u      /* download failed (remote file or local write) */
+#define NETCLIENT_E_NO_ANSWER 0x80040216u     /* no final FTP answer: connection lost, or 4xx */
 #define NETCLIENT_ABORTED 0x000000F0u         /* 240: the operation was aborted */
 #define NETCLIENT_E_PLATFORM 0xFFFFFFFFu      /* a service option could not be set */
 
@@ -387,8 +388,11 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_CreateDir(NetClientReques
                                                                  uint32_t create_parents,
                                                                  uint32_t synchronous);
 
-/* NetClient_FTP_ChangeDir: changes the remote directory. 0 or NETCLIENT_E_CHDIR;
- * asynchronous: 210. */
+/* NetClient_FTP_ChangeDir: changes the remote directory. 0; NETCLIENT_E_CHDIR only when the
+ * server refused the change (a 5xx reply, such as 550 for a directory it does not have);
+ * NETCLIENT_E_TIMEOUT when no reply came in time; NETCLIENT_E_NO_ANSWER when the change
+ * failed otherwise without a refusal (the connection broke, the reply was a transient 4xx
+ * or unreadable), so the directory may well exist; NETCLIENT_ABORTED. Asynchronous: 210. */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_FTP_ChangeDir(NetClientRequestHandle request,
                                                                  const char *path,
                                                                  uint32_t synchronous);

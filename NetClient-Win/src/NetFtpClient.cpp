@@ -25,6 +25,12 @@ bool IsLoginRefused(DWORD error, const char *reply) {
          error == ERROR_INTERNET_INCORRECT_PASSWORD || strstr(reply, "530") != nullptr;
 }
 
+// The server answered with a permanent negative reply (5xx). A transient one (4xx, 421 "closing
+// control connection" among them) or no reply at all is no refusal.
+bool IsRefusal(DWORD error, DWORD reply_number) {
+  return error == ERROR_INTERNET_EXTENDED_ERROR && reply_number >= 500 && reply_number <= 599;
+}
+
 // The server's last reply on this thread (empty when there is none or it is too long).
 void LastReply(DWORD *error, char (&text)[260]) {
   DWORD length = sizeof text;
@@ -394,7 +400,10 @@ uint32_t CNetFtpClient::CommandResult(NcDoing doing, DWORD error) const {
     case NC_CREATING_DIR:
       return m_dwFtpError == 550 ? NETCLIENT_E_DIR_EXISTS : NETCLIENT_E_MKDIR;
     case NC_CHANGING_DIR:
-      return NETCLIENT_E_CHDIR;
+      // Only a refusal says the directory is not there; callers act on that difference. The
+      // service's own time-out reads as the wait's, whichever of the two ran out first.
+      if (IsRefusal(error, m_dwFtpError)) return NETCLIENT_E_CHDIR;
+      return error == ERROR_INTERNET_TIMEOUT ? NETCLIENT_E_TIMEOUT : NETCLIENT_E_NO_ANSWER;
     default:
       return NETCLIENT_E_DELETE;
   }

@@ -25,6 +25,8 @@ path stays "*":
              "refuse_stor"   answer STOR with 550 and store nothing
              "refuse"        answer `command` (required) with 550 and do nothing; with
                              `name`, only when the argument's last path element is that name
+             "drop"          close the control connection on `command` (required; `name` as
+                             for "refuse") without answering, as a device that goes away
              `command` (optional, such as "RETR") limits the fault to that command;
              `times` counts the FTP commands the fault acted on.
 """
@@ -33,7 +35,7 @@ import threading
 
 KINDS = ("delay_ms", "no_answer", "status", "truncate", "oversize", "close_after", "no_length",
          "remove")
-FTP_FAULTS = ("refuse_login", "no_answer", "close_data", "refuse_stor", "refuse")
+FTP_FAULTS = ("refuse_login", "no_answer", "close_data", "refuse_stor", "refuse", "drop")
 
 
 def validate(fault):
@@ -50,8 +52,8 @@ def validate(fault):
         if (set(fault) - {"ftp", "close_after", "times", "path", "command", "name"}
                 or fault.get("path", "*") != "*"):
             raise ValueError("an FTP fault takes only command, name, close_after and times")
-        if fault["ftp"] == "refuse" and not fault.get("command"):
-            raise ValueError("a refuse fault names its command")
+        if fault["ftp"] in ("refuse", "drop") and not fault.get("command"):
+            raise ValueError(f"a {fault['ftp']} fault names its command")
         fault = dict(fault, close_after=fault.get("close_after", 0))
     if not any(k in fault for k in KINDS + ("ftp",)):
         raise ValueError("a fault needs one of: " + ", ".join(KINDS + ("ftp",)))

@@ -66,6 +66,9 @@ def _handler_for(device):
             if self.authenticated and device.faults.take_ftp("refuse", cmd, name):
                 self.respond("550 Permission denied.")
                 return
+            if self.authenticated and device.faults.take_ftp("drop", cmd, name):
+                self.close()
+                return
             super().pre_process_command(line, cmd, arg)
 
         def ftp_RETR(self, file):
