@@ -2,9 +2,11 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <vector>
 
 #include "firm_package_writer.h"
 #include "test_paths.h"
@@ -28,7 +30,7 @@ std::string BaseOf(const std::string &path) {
 }  // namespace
 
 bool WritePackage(const std::string &path, uint32_t magic, const Tree &tree,
-                  const std::string &version) {
+                  const std::string &version, bool directories_descending) {
   kvtest::FirmPackage package(magic);
   package.Text(1, version);
   // File records land in the directory of the last directory record (the output directory
@@ -41,7 +43,9 @@ bool WritePackage(const std::string &path, uint32_t magic, const Tree &tree,
   for (const auto &entry : tree) {
     if (DirOf(entry.first).empty()) package.File(entry.first, entry.second);
   }
-  for (const std::string &dir : dirs) {
+  std::vector<std::string> order(dirs.begin(), dirs.end());
+  if (directories_descending) std::reverse(order.begin(), order.end());
+  for (const std::string &dir : order) {
     package.Dir(dir);
     for (const auto &entry : tree) {
       if (DirOf(entry.first) == dir) package.File(BaseOf(entry.first), entry.second);

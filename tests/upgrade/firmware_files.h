@@ -17,9 +17,11 @@ constexpr uint32_t kMagicType2 = 0xB80425A3u;
 using Tree = std::map<std::string, std::string>;
 
 // A package with `magic`, a version record, then the tree: top-level files first, then each
-// directory's record followed by its files. False when the file cannot be written.
+// directory's record followed by its files, in ascending order of path (descending with
+// `directories_descending`, which makes the unpacker create them in the other order). False
+// when the file cannot be written.
 bool WritePackage(const std::string &path, uint32_t magic, const Tree &tree,
-                  const std::string &version = "V2.0.0");
+                  const std::string &version = "V2.0.0", bool directories_descending = false);
 
 // A plain image of `payload_size` bytes holding the version token "MODEL-Vnnn-hhhh" and a
 // check byte that makes the byte sum 0.

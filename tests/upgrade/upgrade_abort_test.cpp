@@ -1,8 +1,9 @@
 // Kavrel_AbortUpgrade from another thread, as a host calls it: before the device is touched
-// the upgrade stops at once; during an upload that can still be stopped it ends aborted with
-// the device's network settings restored.
+// the upgrade stops at once; once the device's network reset is switched off, an abort ends it
+// with 0x80060314 and the reset switched on again.
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -71,6 +72,84 @@ TEST_F(UpgradeTest, AbortDuringTheUnpackStopsBeforeTheDeviceIsTouched) {
   EXPECT_TRUE(sim_.Log(0, "dev").empty()) << "nothing reached the device";
   EXPECT_FALSE(Exists(std::string(device->directory) + "/extupgrade"));
   EXPECT_FALSE(rec.Saw(KAVREL_UPGRADE_CONNECTED));
+}
+
+// The host aborts once the device has seen `what` (a request line of its log).
+class AbortWhen {
+ public:
+  AbortWhen(kvtest::Devsim *sim, DeviceHandle device,
+            std::function<bool(const kvtest::DevsimLogEntry &)> what)
+      : host_([this, sim, device, what] {
+          auto seen = [&] {
+            for (const auto &e : sim->Log(0, "dev")) {
+              if (what(e)) return true;
+            }
+            return false;
+          };
+          while (!done_.load() && !seen()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+          if (!done_.load()) {
+            EXPECT_EQ(Kavrel_AbortUpgrade(device), KAVREL_OK);
+          }
+        }) {}
+  ~AbortWhen() {
+    done_.store(true);
+    host_.join();
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread host_;
+};
+
+// An abort while step 14's request is unanswered ends that request at once (the device's time-
+// out would end it only after 20 s, with another code), and restores nothing: the request did
+// not take effect.
+TEST_F(UpgradeTest, AbortEndsTheNetworkResetRequestAtOnce) {
+  ASSERT_TRUE(StartSim({{"RZ7161", "dev", "", "", "", "", "resetip=1,down=0.2"}}));
+  ASSERT_TRUE(sim_.AddFault(
+      "dev", R"({"path": "/cgi-bin/admin/setparam.cgi", "no_answer": true, "times": 1})"));
+  DeviceHandle device = Bind("dev");
+  device->timeout_ms = 20000;
+  std::string file = TestFile("image.bin");
+  ASSERT_TRUE(WritePlainImage(file, 4000, "RZ7161"));
+  Recorder rec;
+  uint32_t rc;
+  {
+    AbortWhen host(&sim_, device, [](const kvtest::DevsimLogEntry &e) {
+      return e.path == "/cgi-bin/admin/setparam.cgi";
+    });
+    rc = Upgrade(device, file, &rec);
+  }
+  EXPECT_EQ(rc, KAVREL_E_ABORTED);
+  EXPECT_EQ(Queries("dev", "/cgi-bin/admin/setparam.cgi").size(), 1u) << "no restore";
+  EXPECT_TRUE(FtpArgs("dev", "USER").empty());
+}
+
+// An abort while the FTP login is unanswered ends the login; the device's network reset,
+// switched off by step 14 already, is switched on again.
+TEST_F(UpgradeTest, AbortDuringTheLoginRestoresTheNetworkReset) {
+  ASSERT_TRUE(StartSim({{"RZ7161", "dev", "", "", "", "", "resetip=1,down=0.2"}}));
+  ASSERT_TRUE(sim_.AddFault("dev", R"({"ftp": "no_answer", "command": "PASS", "times": 1})"));
+  DeviceHandle device = Bind("dev");
+  std::string file = TestFile("image.bin");
+  ASSERT_TRUE(WritePlainImage(file, 4000, "RZ7161"));
+  Recorder rec;
+  uint32_t rc;
+  {
+    AbortWhen host(&sim_, device, [](const kvtest::DevsimLogEntry &e) {
+      return e.proto == "ftp" && e.method == "PASS";
+    });
+    rc = Upgrade(device, file, &rec);
+  }
+  EXPECT_EQ(rc, KAVREL_E_ABORTED);
+  std::vector<std::string> q = Queries("dev", "/cgi-bin/admin/setparam.cgi");
+  ASSERT_EQ(q.size(), 2u);
+  EXPECT_EQ(q[0].rfind("Network_resetip=0", 0), 0u);
+  EXPECT_EQ(q[1], "Network_resetip=1&System_reset=1");
+  EXPECT_FALSE(rec.Saw(KAVREL_UPGRADE_CONNECTED));
+  EXPECT_TRUE(FtpArgs("dev", "STOR").empty());
 }
 
 }  // namespace

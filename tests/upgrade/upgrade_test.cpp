@@ -31,6 +31,38 @@ Tree PackageTree() {
 
 std::string TopOf(const std::string &path) { return path.substr(0, path.find('/')); }
 
+// The device's files after a whole upgrade with `package`: the package's top-level
+// directories hold the package and nothing else; everything else installed stays as it was.
+Tree ReplacedTree(const Tree &package) {
+  Tree expected = InstalledTree();
+  std::vector<std::string> package_dirs;
+  for (const auto &e : package) {
+    if (e.first.find('/') != std::string::npos) package_dirs.push_back(TopOf(e.first));
+  }
+  for (auto it = expected.begin(); it != expected.end();) {
+    bool in_package_dir = it->first.find('/') != std::string::npos &&
+                          std::count(package_dirs.begin(), package_dirs.end(), TopOf(it->first));
+    it = in_package_dir ? expected.erase(it) : std::next(it);
+  }
+  for (const auto &e : package) expected[e.first] = e.second;
+  return expected;
+}
+
+// The device's files after an upgrade whose clean-up removed only `removed` (step 3's paths):
+// the installed files it did not remove, with the package over them.
+Tree PartlyReplacedTree(const Tree &package, const std::vector<std::string> &removed) {
+  Tree expected = InstalledTree();
+  for (std::string gone : removed) {
+    if (!gone.empty() && gone[0] == '/') gone.erase(0, 1);
+    for (auto it = expected.begin(); it != expected.end();) {
+      bool below = it->first == gone || it->first.rfind(gone + "/", 0) == 0;
+      it = below ? expected.erase(it) : std::next(it);
+    }
+  }
+  for (const auto &e : package) expected[e.first] = e.second;
+  return expected;
+}
+
 // Phases of the procedure; the steps of one phase may interleave, the phases may not.
 int PhaseOf(uint32_t step) {
   switch (step) {
@@ -125,22 +157,11 @@ TEST_P(UpgradeRoutes, EndToEnd) {
     EXPECT_NE(std::find(cwd.begin(), cwd.end(), entered), cwd.end()) << entered;
   }
 
-  // The device's files: the package's top-level directories hold the package and nothing
-  // else; everything else installed stays as it was.
   Tree device_tree = ReadTree(Root("dev"));
   device_tree.erase("config.ini");
   Tree expected = InstalledTree();
   if (c.package) {
-    std::vector<std::string> package_dirs;
-    for (const auto &e : tree) {
-      if (e.first.find('/') != std::string::npos) package_dirs.push_back(TopOf(e.first));
-    }
-    for (auto it = expected.begin(); it != expected.end();) {
-      bool in_package_dir = it->first.find('/') != std::string::npos &&
-                            std::count(package_dirs.begin(), package_dirs.end(), TopOf(it->first));
-      it = in_package_dir ? expected.erase(it) : std::next(it);
-    }
-    for (const auto &e : tree) expected[e.first] = e.second;
+    expected = ReplacedTree(tree);
   } else {
     expected["flash.bin"] = Slurp(file);
   }
@@ -172,6 +193,139 @@ INSTANTIATE_TEST_SUITE_P(
                       RouteCase{"Series7Package", "RZ7161", "resetip=1,down=0.3", true},
                       RouteCase{"Series7Image", "RZ7161", "resetip=1,down=0.3", false}),
     [](const ::testing::TestParamInfo<RouteCase> &info) { return info.param.name; });
+
+// ---- Every file in its place ------------------------------------------------------------
+
+// New top-level directories the device does not have, beside one it has: each is nothing to
+// clean on the device, and none may keep "/www" from being cleaned.
+Tree NewDirectoriesTree() {
+  Tree tree = {{"www/index.html", "<html>new index</html>\n"}, {"boot.cfg", "boot=new\n"}};
+  for (int i = 0; i < 10; ++i) {
+    std::string dir = "a" + std::to_string(i);
+    tree[dir + "/" + dir + ".txt"] = "new file of " + dir;
+  }
+  return tree;
+}
+
+// The device's network reset switched on again: by setparam.cgi above series 3, by the
+// restoring "config.ini" at 3 and below.
+void ExpectRestored(const char *model, const std::vector<std::string> &setparam,
+                    const std::string &root) {
+  if (model[2] > '3') {
+    ASSERT_FALSE(setparam.empty());
+    EXPECT_EQ(setparam.back(), "Network_resetip=1&System_reset=1");
+  } else {
+    EXPECT_TRUE(kvtest::WaitUntil([&] { return Slurp(root + "/config.ini") == kRestoreLow; },
+                                  10000));
+  }
+}
+
+struct PlaceCase {
+  const char *name;
+  const char *model;
+  const char *extra;
+  const char *fault;  // FTP fault of the device, or ""
+  Tree package;
+  bool directories_descending;
+  uint32_t rc;
+};
+
+void PrintTo(const PlaceCase &c, std::ostream *os) { *os << c.name; }
+
+class UpgradePlaces : public UpgradeTest, public ::testing::WithParamInterface<PlaceCase> {};
+
+// Whatever the clean-up meets, no file of the package lands anywhere but its own place; the
+// clean-up's failure is the upgrade's result, after the device's network settings came back.
+TEST_P(UpgradePlaces, NoFileInAWrongPlace) {
+  const PlaceCase &c = GetParam();
+  ASSERT_TRUE(StartSim({{c.model, "dev", "", "", "", "", c.extra}}));
+  if (c.fault[0]) {
+    ASSERT_TRUE(sim_.AddFault("dev", c.fault));
+  }
+  DeviceHandle device = Bind("dev");
+  ASSERT_NE(device, nullptr);
+  std::string file = TestFile("firmware.pkg");
+  ASSERT_TRUE(WritePackage(file, kMagicType2, c.package, "V2.0.0", c.directories_descending));
+  Recorder rec;
+  EXPECT_EQ(Upgrade(device, file, &rec), c.rc);
+
+  Tree device_tree = ReadTree(Root("dev"));
+  device_tree.erase("config.ini");
+  if (c.rc == KAVREL_OK) {
+    EXPECT_EQ(device_tree, ReplacedTree(c.package));
+  } else {
+    EXPECT_EQ(device_tree, PartlyReplacedTree(c.package, rec.names(KAVREL_UPGRADE_REMOVED)));
+  }
+  std::vector<std::string> setparam = Queries("dev", kSetparam);
+  bool reset = std::count(setparam.begin(), setparam.end(), "System_reset=5") > 0;
+  EXPECT_EQ(reset, c.rc == KAVREL_OK && c.model[2] > '3') << "no reset after a failure";
+  ExpectRestored(c.model, setparam, Root("dev"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, UpgradePlaces,
+    ::testing::Values(
+        PlaceCase{"RefusedDeleteSeries3", "KM3111", "install=yes,down=0.3",
+                  R"({"ftp": "refuse", "command": "DELE", "name": "logo.gif"})", PackageTree(),
+                  false, NETCLIENT_E_DELETE},
+        PlaceCase{"RefusedDeleteSeries7", "RZ7161", "resetip=1,down=0.3",
+                  R"({"ftp": "refuse", "command": "DELE", "name": "logo.gif"})", PackageTree(),
+                  false, NETCLIENT_E_DELETE},
+        PlaceCase{"NewDirectoriesAscending", "KM3111", "install=yes,down=0.3", "",
+                  NewDirectoriesTree(), false, KAVREL_OK},
+        PlaceCase{"NewDirectoriesDescending", "RZ7161", "resetip=1,down=0.3", "",
+                  NewDirectoriesTree(), true, KAVREL_OK}),
+    [](const ::testing::TestParamInfo<PlaceCase> &info) { return info.param.name; });
+
+// Step 14 reached the device, then the FTP login was refused: the login's code, and the
+// device's network reset is switched on again.
+TEST_F(UpgradeTest, ARefusedLoginAfterTheNetworkResetStillRestores) {
+  ASSERT_TRUE(StartSim({{"RZ7161", "dev", "", "", "", "", "resetip=1,down=0.2"}}));
+  ASSERT_TRUE(sim_.AddFault("dev", R"({"ftp": "refuse_login"})"));
+  DeviceHandle device = Bind("dev");
+  std::string file = TestFile("image.bin");
+  ASSERT_TRUE(WritePlainImage(file, 4000, "RZ7161"));
+  Recorder rec;
+  EXPECT_EQ(Upgrade(device, file, &rec), NETCLIENT_E_AUTH);
+  std::vector<std::string> q = Queries("dev", kSetparam);
+  ASSERT_EQ(q.size(), 2u);
+  EXPECT_EQ(q[0].rfind("Network_resetip=0", 0), 0u);
+  EXPECT_EQ(q[1], "Network_resetip=1&System_reset=1");
+  EXPECT_FALSE(rec.Saw(KAVREL_UPGRADE_CONNECTED));
+}
+
+// What the series-3 route writes to switch the device's reset off, read from the device while
+// the upload runs: "NO", and "No" for the "RZ" models.
+TEST_F(UpgradeTest, ResetSwitchedOffInTheModelsOwnWords) {
+  const struct {
+    const char *model;
+    const char *text;
+  } cases[] = {
+      {"KM3111", "[SYSTEM]\n<reset system>\nNO\n\n[NETWORK]\n<install enabled>\nNO\n"},
+      {"RZ3120", "[SYSTEM]\n<reset system>\nNo\n\n[NETWORK]\n<install enabled>\nNo\n"},
+  };
+  ASSERT_TRUE(StartSim({{cases[0].model, "d0", "", "", "", "", "install=yes,down=0.2"},
+                        {cases[1].model, "d1", "", "", "", "", "install=yes,down=0.2"}}));
+  for (size_t i = 0; i < 2; ++i) {
+    std::string name = "d" + std::to_string(i);
+    SCOPED_TRACE(name);
+    DeviceHandle device = Bind(name);
+    std::string file = TestFile(name + ".bin");
+    ASSERT_TRUE(WritePlainImage(file, 4000, cases[i].model));
+    Recorder rec;
+    bool connected = false;
+    std::string seen;
+    rec.hook = [&](DeviceHandle, uint32_t step, uintptr_t) {
+      if (step == KAVREL_UPGRADE_CONNECTED) {
+        connected = true;
+      } else if (connected && seen.empty()) {
+        seen = Slurp(Root(name) + "/config.ini");
+      }
+    };
+    EXPECT_EQ(Upgrade(device, file, &rec), KAVREL_OK);
+    EXPECT_EQ(seen, cases[i].text);
+  }
+}
 
 // The network reset request names what the device's configuration lacks.
 TEST_F(UpgradeTest, NetworkResetQueryForms) {
@@ -329,11 +483,15 @@ TEST_F(UpgradeTest, RefusalsBeforeAnythingStarts) {
 
 class CleanupTest : public UpgradeTest {
  protected:
+  // A fresh session on `device` (an earlier one closed first).
   void Connect(DeviceHandle device) {
+    if (request_) NetClient_CloseRequest(request_);
+    request_ = nullptr;
     ASSERT_EQ(NetClient_OpenRequest(device->net_client, &request_), 0u);
     NetClientRequestInfo info{};
     info.type = NETCLIENT_TYPE_FTP;
     info.port = device->ftp_port;
+    info.timeout_ms = 2000;  // the unanswered change of directory below
     snprintf(info.host, sizeof info.host, "127.0.0.1");
     snprintf(info.user, sizeof info.user, "%s", device->user);
     snprintf(info.password, sizeof info.password, "%s", device->password);
@@ -361,9 +519,44 @@ TEST_F(CleanupTest, FilesFirstThenEachDirectoryBeforeItsParent) {
                                       "/www/images", "/www"}));
   EXPECT_FALSE(Exists(Root("dev") + "/www"));
   EXPECT_EQ(Slurp(Root("dev") + "/cgi/old.cgi"), "#!old\n");
-  // A device without "/www" has nothing to clean there; any other missing directory fails.
+  // A directory the device does not have holds nothing to clean, whatever its name.
   EXPECT_EQ(Upgrade_CleanDeviceDirectory(device, request_, "/www"), 0u);
-  EXPECT_EQ(Upgrade_CleanDeviceDirectory(device, request_, "/nothing"), NETCLIENT_E_CHDIR);
+  EXPECT_EQ(Upgrade_CleanDeviceDirectory(device, request_, "/nothing"), 0u);
+}
+
+// Only the server's refusal to enter the start directory means there is nothing to clean. A
+// refusal further down, a lost connection or a time-out fails the clean-up with its code.
+TEST_F(CleanupTest, OnlyARefusalAtTheStartIsNothingToClean) {
+  const struct {
+    const char *what;
+    const char *fault;
+    uint32_t rc;
+    std::vector<std::string> removed;
+  } cases[] = {
+      {"refused at the start", R"({"ftp": "refuse", "command": "CWD", "name": "www"})", 0, {}},
+      {"refused below the start", R"({"ftp": "refuse", "command": "CWD", "name": "images"})",
+       NETCLIENT_E_CHDIR, {"/www/index.html", "/www/old.html"}},
+      {"connection lost at the start", R"({"ftp": "drop", "command": "CWD", "name": "www"})",
+       NETCLIENT_E_NO_ANSWER, {}},
+      {"no answer at the start", R"({"ftp": "no_answer", "command": "CWD", "times": 1})",
+       NETCLIENT_E_TIMEOUT, {}},
+  };
+  std::vector<kvtest::DevsimDeviceSpec> specs;
+  for (size_t i = 0; i < 4; ++i) specs.push_back({"KM3111", "d" + std::to_string(i)});
+  ASSERT_TRUE(StartSim(specs));
+  for (size_t i = 0; i < 4; ++i) {
+    const auto &c = cases[i];
+    SCOPED_TRACE(c.what);
+    std::string name = "d" + std::to_string(i);
+    DeviceHandle device = Bind(name);
+    Connect(device);
+    ASSERT_TRUE(sim_.AddFault(name, c.fault));
+    Recorder rec;
+    device->upgrade_context = &rec;
+    EXPECT_EQ(Upgrade_CleanDeviceDirectory(device, request_, "/www"), c.rc);
+    EXPECT_EQ(rec.names(KAVREL_UPGRADE_REMOVED), c.removed);
+    EXPECT_TRUE(Exists(Root(name) + "/www/images/logo.gif"));
+  }
 }
 
 TEST_F(CleanupTest, ARefusedDeleteEndsItWithItsCode) {

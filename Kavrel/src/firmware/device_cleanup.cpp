@@ -81,8 +81,8 @@ uint32_t ListInto(NetClientRequestHandle request, const std::string &dir,
 }
 
 // One step of the work list on its head. 0 to go on, or the code that ends the clean-up;
-// `done` is set when a missing "/www" ends it successfully.
-uint32_t TakeHead(KavrelDevice *device, NetClientRequestHandle request,
+// `done` is set when the device has no directory at `start`.
+uint32_t TakeHead(KavrelDevice *device, NetClientRequestHandle request, const std::string &start,
                   std::vector<WorkItem> *list, bool *done) {
   WorkItem head = list->front();
   if (!head.is_directory || head.listed) {
@@ -105,8 +105,11 @@ uint32_t TakeHead(KavrelDevice *device, NetClientRequestHandle request,
   }
   uint32_t rc = NetClient_FTP_ChangeDir(request, head.path.c_str(), 1);
   if (rc != 0) {
-    // A device without web pages has nothing to remove there.
-    if (head.path == "/www") {
+    // A directory the device does not have holds nothing to remove: the package brings a new
+    // one. Only the server's refusal says so, and only where the clean-up starts; a lost
+    // connection or a time-out says nothing, and a listed directory that cannot be entered
+    // still holds what was listed.
+    if (rc == NETCLIENT_E_CHDIR && head.path == start) {
       *done = true;
       return 0;
     }
@@ -125,10 +128,11 @@ uint32_t TakeHead(KavrelDevice *device, NetClientRequestHandle request,
 uint32_t Upgrade_CleanDeviceDirectory(KavrelDevice *device, NetClientRequestHandle request,
                                       const char *path) {
   try {
-    std::vector<WorkItem> list{WorkItem{path, true, false}};
+    const std::string start = path;
+    std::vector<WorkItem> list{WorkItem{start, true, false}};
     bool done = false;
     while (!list.empty() && !done) {
-      uint32_t rc = TakeHead(device, request, &list, &done);
+      uint32_t rc = TakeHead(device, request, start, &list, &done);
       if (rc != 0) return rc;
     }
     return 0;

@@ -1,8 +1,12 @@
 // The directory walker over the OS layer's enumeration. Entries are classified without
 // following links, so a link planted in a tree is reported as a file and never walked into.
+// Each directory is read whole and closed before its callbacks run, so a callback may remove
+// what it is handed, and a deep tree holds one open enumeration at a time.
 #include <string.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "firmware/firm_tools.h"
 
@@ -35,29 +39,40 @@ namespace {
 
 bool IsDots(const char *name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 
-std::string Join(const std::string &a, const char *b) {
-  return a.empty() ? std::string(b) : a + "/" + b;
+std::string Join(const std::string &a, const std::string &b) {
+  return a.empty() ? b : a + "/" + b;
 }
 
-// Closes the enumeration on every way out of a walk.
-struct DirGuard {
-  FirmDir dir;
-  ~DirGuard() { DirClose(&dir); }
+// One directory's entries, files and directories apart, each in byte order of the name. The
+// platform lists a directory in an order of its own (newest first, or by hash), and the
+// upgrade's outcome must not depend on it.
+struct Listing {
+  std::vector<std::string> files;
+  std::vector<std::string> directories;
 };
+
+int List(const std::string &path, Listing *listing) {
+  FirmDir dir;
+  if (DirOpen(path.c_str(), &dir) != 0) return 1;
+  for (const char *name; (name = DirRead(&dir)) != nullptr;) {
+    if (IsDots(name)) continue;
+    (dir.entry.is_directory ? listing->directories : listing->files).push_back(name);
+  }
+  DirClose(&dir);
+  std::sort(listing->files.begin(), listing->files.end());
+  std::sort(listing->directories.begin(), listing->directories.end());
+  return 0;
+}
 
 int Walk(const char *root, const std::string &start, DirWalkCallback callback, void *context,
          int order) {
-  DirGuard guard;
+  Listing listing;
   std::string path = start.empty() ? std::string(root) : std::string(root) + "/" + start;
-  if (DirOpen(path.c_str(), &guard.dir) != 0) return 1;
-  FirmDir *dir = &guard.dir;
-  for (const char *name; (name = DirRead(dir)) != nullptr;) {
-    if (IsDots(name) || dir->entry.is_directory) continue;
+  if (List(path, &listing) != 0) return 1;
+  for (const std::string &name : listing.files) {
     if (!callback(context, root, Join(start, name).c_str(), 1)) return -1;
   }
-  if (DirRewind(dir) != 0) return 1;
-  for (const char *name; (name = DirRead(dir)) != nullptr;) {
-    if (IsDots(name) || !dir->entry.is_directory) continue;
+  for (const std::string &name : listing.directories) {
     std::string relative = Join(start, name);
     if (order == DIRWALK_CHILDREN_FIRST && Walk(root, relative, callback, context, order) < 0)
       return -1;

@@ -6,12 +6,17 @@
 // the tree that goes to the device. Everything from the making of that directory on ends in
 // Upgrade_End, which closes the FTP request, removes the directory and frees the slot.
 //
-// Abort. Abort-requested is set by Kavrel_AbortUpgrade whenever an upgrade runs; the upgrade
-// honours it at its checkpoints and in its directory walks while the abortable flag is set.
-// Once the device's files are being replaced (abortable cleared) the request is kept but
-// not acted on: a half-replaced firmware is worse than a finished upgrade. An upload cut by
-// an abort still restores the device's network settings, which the session may have
-// changed. All three flags live under the device lock.
+// Abort. Abort-requested is set by Kavrel_AbortUpgrade whenever an upgrade runs; while the
+// abortable flag is set it also ends the transfer in flight (step 14's HTTP request or the FTP
+// request), and the upgrade honours it at its checkpoints and in its directory walks. Every
+// abort from step 13 on returns 0x80060314, whatever way the cut step failed. Once the
+// device's files are being replaced (abortable cleared) the request is kept but not acted on:
+// a half-replaced firmware is worse than a finished upgrade. All three flags live under the
+// device lock.
+//
+// Network settings. Once the request that switches the device's network reset off has
+// reached it (step 14 above series 3, step 18 at 3 and below), every way out switches it on
+// again, which restarts the device; a failure or an abort before that restores nothing.
 #include <stdio.h>
 #include <string.h>
 
@@ -47,8 +52,11 @@ struct Upgrade {
   bool whole_file = false;
   bool network_reset = false;
   bool high_series = false;  // ModelSeries above '3'
-  uint32_t upload_error = 0;
-  uint32_t walk_error = 0;
+  // The device's network reset was switched off (the request reached the device): from then
+  // on every way out switches it on again.
+  bool reset_reached = false;
+  uint32_t upload_error = 0;   // the upload walk's first failure
+  uint32_t cleanup_error = 0;  // the removal of the old files' first failure
 };
 
 void Pause(const Upgrade *up, uint32_t count) {
@@ -87,6 +95,54 @@ bool AbortTakes(KavrelDevice *device) {
 void ClearAbortable(KavrelDevice *device) {
   OsLockEnter(device->lock);
   device->upgrade_abortable = 0;
+  OsLockLeave(device->lock);
+}
+
+// The point after which the device's files are replaced whatever the host asks: false when an
+// abort arrived first (it is honoured), else abortable is cleared. One step under the lock, so
+// an abort is either honoured here or finds abortable cleared.
+bool CommitToDeviceFiles(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  bool aborted = device->upgrade_abort.load() != 0 && device->upgrade_abortable != 0;
+  if (!aborted) device->upgrade_abortable = 0;
+  OsLockLeave(device->lock);
+  return !aborted;
+}
+
+uint32_t Aborted() {
+  KV_FAIL("aborted\n");
+  return KAVREL_E_ABORTED;
+}
+
+// A step that failed because the host aborted it fails in its own way (the network client's
+// 240 without the failure bit, a connect refused on an aborted request, a withdrawn HTTP
+// request, a closed connection): the host asked for the abort, so it reads as the abort.
+// Any other failure keeps its code.
+uint32_t StepResult(KavrelDevice *device, uint32_t rc) {
+  if (rc == 0) return 0;
+  if (rc == NETCLIENT_ABORTED || AbortTakes(device)) return Aborted();
+  return rc;
+}
+
+// Aborts the upgrade's transfer in flight, the FTP request or step 14's HTTP request, and
+// keeps the next one from starting. The device lock is held.
+void StopTransfersLocked(KavrelDevice *device) {
+  OperationSlot *slot = &device->exclusive;
+  slot->abort_requested.store(1);
+  if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
+  NetClientRequestHandle request = slot->net_request;
+  if (!request) return;
+  KV_LOG(KAVREL_LOG_FTP, "Try to abort netclient handle %p of (%p)\n",
+         static_cast<void *>(request), static_cast<void *>(device));
+  NetClient_Abort(request);
+}
+
+// The restore must reach the device after an abort: no abort stops anything from here on, and
+// the slot's HTTP requests are let through again.
+void EndAbortable(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  device->upgrade_abortable = 0;
+  device->exclusive.abort_requested.store(0);
   OsLockLeave(device->lock);
 }
 
@@ -285,39 +341,47 @@ const char *DisableText(const KavrelDevice *device) {
              : "[SYSTEM]\n<reset system>\nNO\n\n[NETWORK]\n<install enabled>\nNO\n";
 }
 
-// Steps 14 to 18.
+// Steps 14 to 18. `reset_reached` tells whether the device's network reset was switched off.
 uint32_t PrepareDevice(Upgrade *up) {
   if (up->network_reset && up->high_series) {
-    uint32_t rc = ResetNetworkHigh(up);
+    uint32_t rc = StepResult(up->device, ResetNetworkHigh(up));
     if (rc != 0) return rc;
+    up->reset_reached = true;
   }
-  uint32_t rc = ConnectToServerByFtp(up);
+  uint32_t rc = StepResult(up->device, ConnectToServerByFtp(up));
   if (rc != 0) return rc;
-  if (AbortRequested(up->device)) {
-    KV_FAIL("aborted\n");
-    return KAVREL_E_ABORTED;
-  }
+  if (AbortRequested(up->device)) return Aborted();
   Report(up->device, KAVREL_UPGRADE_CONNECTED, 0);
-  if (up->network_reset && !up->high_series) return PutConfig(up, DisableText(up->device), true);
+  if (up->network_reset && !up->high_series) {
+    rc = StepResult(up->device, PutConfig(up, DisableText(up->device), true));
+    if (rc != 0) return rc;
+    up->reset_reached = true;
+  }
   return KAVREL_OK;
 }
 
 // ---- Uploading --------------------------------------------------------------------------
 
+// Step 19, over the top level of the package: the device's files of the same names, and its
+// directories of the same names with all they hold. The first failure ends the walk.
 int RemoveOldVisit(void *context, const char *, const char *relative, int is_file) {
   Upgrade *up = static_cast<Upgrade *>(context);
+  uint32_t rc = 0;
   if (is_file) {
     if (EqualsNoCase(relative, "flash.bin")) return 1;
-    uint32_t rc = NetClient_FTP_DeleteFile(up->request, relative, 0, 1);
+    rc = NetClient_FTP_DeleteFile(up->request, relative, 0, 1);
     if (rc != 0) {
       KV_LOG(KAVREL_LOG_LOWER, "NetClient_FTP_DeleteFile (%s) error: %X\n", relative, rc);
-      return 0;
+    } else {
+      ReportName(up->device, KAVREL_UPGRADE_REMOVED, relative);
     }
-    ReportName(up->device, KAVREL_UPGRADE_REMOVED, relative);
-    return 1;
+  } else {
+    std::string dir = std::string("/") + relative;
+    rc = Upgrade_CleanDeviceDirectory(up->device, up->request, dir.c_str());
   }
-  std::string dir = std::string("/") + relative;
-  return Upgrade_CleanDeviceDirectory(up->device, up->request, dir.c_str()) == 0 ? 1 : 0;
+  if (rc == 0) return 1;
+  up->cleanup_error = StepResult(up->device, rc);
+  return 0;
 }
 
 void NETCLIENT_CALL UploadProgress(NetClientRequestHandle, void *context, uint32_t code,
@@ -369,28 +433,46 @@ uint32_t UploadFile(Upgrade *up, const char *root, const char *relative) {
 int UploadVisit(void *context, const char *root, const char *relative, int is_file) {
   Upgrade *up = static_cast<Upgrade *>(context);
   if (AbortTakes(up->device)) {
-    up->upload_error = KAVREL_E_ABORTED;
+    up->upload_error = Aborted();
     return 0;
   }
   uint32_t rc = is_file ? UploadFile(up, root, relative) : UploadDirectory(up, relative);
-  // The network client's "aborted" lacks the failure bit: the host's abort is a failure.
-  if (rc == NETCLIENT_ABORTED) rc = KAVREL_E_ABORTED;
-  up->upload_error = rc;
-  return rc == 0 ? 1 : 0;
+  if (rc == 0) return 1;
+  up->upload_error = StepResult(up->device, rc);
+  return 0;
 }
 
-// Steps 19 to 22. The result is the upload error.
-uint32_t Upload(Upgrade *up) {
-  if (up->type == 2 && !up->whole_file) {
-    ClearAbortable(up->device);
+// The clean-up leaves the session wherever it stopped, and the upload stores each top-level
+// file by its bare name into the current directory: without this a failed clean-up would put
+// them into a subdirectory.
+uint32_t ReturnToRoot(Upgrade *up) {
+  uint32_t rc = NetClient_FTP_ChangeDir(up->request, "/", 1);
+  if (rc != 0) KV_LOG(KAVREL_LOG_LOWER, "NetClient_FTP_ChangeDir (%s) error: %X\n", "/", rc);
+  return StepResult(up->device, rc);
+}
+
+// Steps 19 to 21. A failed clean-up does not keep the new files from their places, but it is
+// the upgrade's result: the device still holds old files the package meant to replace.
+uint32_t UploadSteps(Upgrade *up) {
+  bool package = up->type == 2 && !up->whole_file;
+  if (package) {
+    if (!CommitToDeviceFiles(up->device)) return Aborted();
     DirWalk(up->workdir.c_str(), "", RemoveOldVisit, up, DIRWALK_NO_DESCENT);
+    uint32_t rc = ReturnToRoot(up);
+    if (rc != 0) return up->cleanup_error != 0 ? up->cleanup_error : rc;
   }
-  if (up->high_series) ClearAbortable(up->device);
+  if (up->high_series && !CommitToDeviceFiles(up->device)) return Aborted();
   DirWalk(up->workdir.c_str(), "", UploadVisit, up, DIRWALK_PARENT_FIRST);
+  return up->cleanup_error != 0 ? up->cleanup_error : up->upload_error;
+}
+
+// Steps 19 to 22: 0, or the failure that skips the reset and the wait.
+uint32_t Upload(Upgrade *up) {
+  uint32_t rc = UploadSteps(up);
   ClearAbortable(up->device);
   NetClient_Disconnect(up->request);
-  if (up->upload_error != 0) KV_LOG(KAVREL_LOG_LOWER, "Upgrade failed error: %X\n", up->upload_error);
-  return up->upload_error;
+  if (rc != 0) KV_LOG(KAVREL_LOG_LOWER, "Upgrade failed error: %X\n", rc);
+  return rc;
 }
 
 // ---- Resetting, waiting and restoring -----------------------------------------------------
@@ -413,14 +495,17 @@ uint32_t ResetAndWait(Upgrade *up) {
   return rc;
 }
 
-void Restore(Upgrade *up) {
+// Steps 25 to 28. `failed`: a step up to the upload failed, so the device is not restarting
+// and there is no install to wait for.
+void Restore(Upgrade *up, bool failed) {
   uint32_t extra = up->whole_file ? 1 : 0;
+  EndAbortable(up->device);
   if (!up->network_reset) {
     Pause(up, 1);
     return;
   }
   if (up->high_series) {
-    if (up->upload_error == 0) Pause(up, 1 + extra);
+    if (!failed) Pause(up, 1 + extra);
     if (up->device->reset_after_upgrade) {
       SendCgi(up, std::string(kSetparam) + "?Network_resetip=1&System_reset=1",
               "/cgi-bin/admin/setparam.cgi?Network_resetip=1");
@@ -508,13 +593,21 @@ uint32_t Upgrade_Start(DeviceHandle device, const UpgradeRequest *request, Upgra
   return KAVREL_OK;
 }
 
+// Once the device's network reset is switched off, every way out restores it; before that
+// nothing of the device is changed, so a failure or an abort restores nothing (a restore
+// restarts the device).
 uint32_t Upgrade_Run(Upgrade *up) {
   uint32_t rc = PrepareHost(up);
-  if (rc == KAVREL_OK) rc = PrepareDevice(up);
   if (rc != KAVREL_OK) return rc;
+  rc = PrepareDevice(up);
+  if (rc != KAVREL_OK) {
+    if (up->reset_reached) Restore(up, true);
+    return rc;
+  }
   uint32_t result = Upload(up);
-  if (result == 0 && up->type != 1) result = ResetAndWait(up);
-  Restore(up);
+  bool failed = result != 0;
+  if (!failed && up->type != 1) result = ResetAndWait(up);
+  Restore(up, failed);
   return result;
 }
 
@@ -540,12 +633,7 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortUpgrade(DeviceHandle device) {
   OsLockEnter(device->lock);
   if (device->upgrade_running) {
     device->upgrade_abort.store(1);
-    NetClientRequestHandle request = device->exclusive.net_request;
-    if (request && device->upgrade_abortable) {
-      KV_LOG(KAVREL_LOG_FTP, "Try to abort netclient handle %p of (%p)\n",
-             static_cast<void *>(request), static_cast<void *>(device));
-      NetClient_Abort(request);
-    }
+    if (device->upgrade_abortable) StopTransfersLocked(device);
   }
   OsLockLeave(device->lock);
   return KAVREL_OK;

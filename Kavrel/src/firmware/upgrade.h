@@ -11,6 +11,8 @@ void Upgrade_SetPauseForTests(uint32_t ms);
 
 // Removes the device's directory `path` and everything below it over the connected FTP
 // request: files before directories, a directory after its contents. Progress step 3 for
-// each removal. 0, or the code of the first failure (the clean-up ends there).
+// each removal. 0, also when the server refuses to change into `path` itself (the device has
+// no such directory); or the code of the first failure (the clean-up ends there, the session
+// in whatever directory it reached).
 uint32_t Upgrade_CleanDeviceDirectory(KavrelDevice *device, NetClientRequestHandle request,
                                       const char *path);
