@@ -51,6 +51,20 @@ TEST_F(DirWalkTest, Orders) {
   EXPECT_EQ(Walk(DIRWALK_CHILDREN_FIRST, "a"), (V{"f:a/a.txt", "f:a/b/c.txt", "d:a/b"}));
 }
 
+// The file system lists a directory in an order of its own (newest first, by hash); the walk
+// does not follow it.
+TEST_F(DirWalkTest, EntriesInByteOrderWhateverTheListing) {
+  std::string root = kvtest::MakeTempDir("dirwalk-order");
+  for (const char *name : {"m", "b", "z", "a0", "A"}) {
+    ASSERT_EQ(mkdir((root + "/" + name).c_str(), 0700), 0);
+    ASSERT_TRUE(kvtest::WriteFile(root + "/" + name + ".txt", name));
+  }
+  Visit v;
+  ASSERT_EQ(DirWalk(root.c_str(), "", Record, &v, DIRWALK_NO_DESCENT), 0);
+  EXPECT_EQ(v.seen, (std::vector<std::string>{"f:A.txt", "f:a0.txt", "f:b.txt", "f:m.txt",
+                                              "f:z.txt", "d:A", "d:a0", "d:b", "d:m", "d:z"}));
+}
+
 TEST_F(DirWalkTest, CallbackStopsTheWalk) {
   for (size_t stop = 1; stop <= 5; ++stop) {
     Visit v;

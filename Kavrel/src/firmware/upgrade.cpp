@@ -84,10 +84,15 @@ bool AbortRequested(KavrelDevice *device) {
   return requested;
 }
 
-// The walks stop for an abort only while the device's files are not being replaced.
+// An abort stops the upgrade only while the device's files are not being replaced. The device
+// lock is held.
+bool AbortTakesLocked(const KavrelDevice *device) {
+  return device->upgrade_abort.load() != 0 && device->upgrade_abortable != 0;
+}
+
 bool AbortTakes(KavrelDevice *device) {
   OsLockEnter(device->lock);
-  bool takes = device->upgrade_abort.load() != 0 && device->upgrade_abortable != 0;
+  bool takes = AbortTakesLocked(device);
   OsLockLeave(device->lock);
   return takes;
 }
@@ -103,7 +108,7 @@ void ClearAbortable(KavrelDevice *device) {
 // an abort is either honoured here or finds abortable cleared.
 bool CommitToDeviceFiles(KavrelDevice *device) {
   OsLockEnter(device->lock);
-  bool aborted = device->upgrade_abort.load() != 0 && device->upgrade_abortable != 0;
+  bool aborted = AbortTakesLocked(device);
   if (!aborted) device->upgrade_abortable = 0;
   OsLockLeave(device->lock);
   return !aborted;
