@@ -101,7 +101,8 @@ TEST_F(FirmUnpack, PackageUnpacksToTheExpectedTree) {
       .File("inner.txt", "inside a nested part")
       .Nested(0x8003, 0xFFFFFFFF, 0x51F0ED49)  // a length beyond the file is not used
       .Flash(image)
-      .File("after-flash.txt", "lands in the output directory")
+      .Dir("after")
+      .File("after-flash.txt", "a directory record after the image names a real directory")
       .Long(0x8005, std::string("\x01\x02\x03\x04", 4));
   ASSERT_EQ(Unpack(package), FIRM_OK);
   std::map<std::string, std::string> expected = {
@@ -114,7 +115,8 @@ TEST_F(FirmUnpack, PackageUnpacksToTheExpectedTree) {
       {"part1", "<dir>"},
       {"part1/inner.txt", "inside a nested part"},
       {"flash.bin", image},
-      {"after-flash.txt", "lands in the output directory"},
+      {"after", "<dir>"},
+      {"after/after-flash.txt", "a directory record after the image names a real directory"},
   };
   EXPECT_EQ(Tree(out_), expected);
   // Unpacking again over the tree replaces the files in place.
@@ -180,6 +182,21 @@ TEST_F(FirmUnpack, MalformedPackagesFailWithTheirCodes) {
   EXPECT_EQ(FirmUnpack_Package(package.c_str(), (sandbox_ + "/neighbour.txt/out").c_str()),
             FIRM_E_MKDIR);
   unlink(package.c_str());
+}
+
+// The image's name becomes the current directory, and nothing can be created under a file: a
+// file record right after the image is malformed, and it lands nowhere, neither at the top
+// level (where the upgrade would upload it) nor outside.
+TEST_F(FirmUnpack, FileRightAfterAnImageIsMalformed) {
+  const std::map<std::string, std::string> before = Neighbours();
+  for (const char *name : {"app.bin", "www/index.html"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Unpack(FirmPackage(0xB80425A3).Flash("image").File(name, "stray")), FIRM_E_FORMAT);
+    std::map<std::string, std::string> inside = Tree(out_);
+    inside.erase("flash.bin");
+    EXPECT_TRUE(inside.empty());
+  }
+  EXPECT_EQ(Neighbours(), before);
 }
 
 TEST_F(FirmUnpack, UnsafeNamesWriteNothingOutside) {

@@ -53,6 +53,9 @@ uint32_t FirmTools_GetVersion(const char *file, FirmVersionHeader *header);
 
 // Unpacks a package of type 0, 1 or 2 into `output_dir` (made when missing). Nothing is ever
 // written outside it. FIRM_OK or a tool code; on failure the file being written is removed.
+// A plain image record ("flash.bin") becomes the current directory, so a file record that
+// follows it without a directory record of its own is a malformed package (FIRM_E_FORMAT),
+// never a file at the top level.
 uint32_t FirmUnpack_Package(const char *package, const char *output_dir);
 
 // The upgrade's translation of a tool code into a result code.

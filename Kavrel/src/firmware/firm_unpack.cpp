@@ -17,6 +17,9 @@ struct Unpack {
   FirmStream in;
   std::string output;   // the output directory as given
   std::string current;  // the directory that file records land in
+  // A plain image record makes the image's own name the current directory: nothing can be
+  // created under it until a directory record names a real one.
+  bool current_is_image = false;
   std::vector<char> piece;
 };
 
@@ -93,6 +96,7 @@ uint32_t DirectoryRecord(Unpack &u) {
   std::vector<std::string> parts;
   uint32_t rc = ReadName(u, &parts);
   if (rc != FIRM_OK) return rc;
+  u.current_is_image = false;
   return EnterDirectories(u.output, parts, parts.size(), true, &u.current);
 }
 
@@ -106,6 +110,9 @@ uint32_t FileRecord(Unpack &u) {
   if (tag != 0x8002) return FIRM_E_FORMAT;
   if (!u.in.ReadU32(&length)) return FIRM_E_SHORT;
   if (length > u.in.Remaining()) return FIRM_E_SHORT;
+  // A file record after an image, with no directory record between them, would land under a
+  // file: the package is malformed.
+  if (u.current_is_image) return FIRM_E_FORMAT;
   std::string directory;
   rc = EnterDirectories(u.current, parts, parts.size() - 1, false, &directory);
   if (rc != FIRM_OK) return rc;
@@ -132,10 +139,9 @@ uint32_t Record(Unpack &u, uint16_t tag) {
     case 0x8000: {
       uint32_t length;
       if (!u.in.ReadU32(&length)) return FIRM_E_SHORT;
-      // Files that follow the image without a directory record of their own belong in the
-      // output directory itself.
-      u.current = u.output;
-      return CopyOut(u, u.output + "/flash.bin", length);
+      u.current = u.output + "/flash.bin";
+      u.current_is_image = true;
+      return CopyOut(u, u.current, length);
     }
     case 0x8001: return NestedMagic(u, FIRM_MAGIC_PART1);
     case 0x8003: return NestedMagic(u, FIRM_MAGIC_PART3);
