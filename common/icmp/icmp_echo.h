@@ -7,8 +7,11 @@
 //   kernel then picks the identifier and hands us only our own replies).
 // - Windows: a raw socket, else the system's echo helper (IcmpSendEcho2) when the raw socket
 //   is refused for want of rights.
+// The helper kind (icmp_helper.cpp) is the same code on every platform, over a table of the
+// helper's operations: the system's on Windows, a test's own anywhere (the seam at the end).
 //
-// None of these functions logs or keeps global state; one socket belongs to one thread.
+// None of these functions logs or keeps global state (but for the test's helper); one socket
+// belongs to one thread.
 #pragma once
 
 #include <stddef.h>
@@ -20,7 +23,7 @@ typedef struct IcmpEchoSocket IcmpEchoSocket;
 enum IcmpEchoKind {
   ICMP_ECHO_RAW = 1,     // raw IPv4 ICMP socket; our identifier is the process's
   ICMP_ECHO_DGRAM = 2,   // Linux ICMP datagram socket; the kernel's identifier
-  ICMP_ECHO_HELPER = 3,  // Windows echo helper; the system matches replies
+  ICMP_ECHO_HELPER = 3,  // an echo helper (Windows's, or a test's); it matches replies
 };
 
 // Outcomes of IcmpEcho_Send and IcmpEcho_WaitReply.
@@ -50,8 +53,9 @@ int IcmpEcho_LastError(const IcmpEchoSocket *socket);
 
 // Sends one echo request with sequence number `sequence` and the tick count `ticks`.
 // ICMP_ECHO_UNREACHABLE when the platform refuses the send because no route or link leads
-// to the target for now. With the echo helper the request is sent by IcmpEcho_WaitReply,
-// so this always succeeds.
+// to the target for now. With the echo helper the request is started here and waited for,
+// up to the socket's I/O time-out, by the helper; a request still running from the last send
+// is waited out first (it ends by its own time-out).
 enum IcmpEchoResult IcmpEcho_Send(IcmpEchoSocket *socket, uint16_t sequence, uint32_t ticks);
 
 // Reads datagrams until the answer arrives or `window_ms` has passed on a monotonic clock.
@@ -59,10 +63,45 @@ enum IcmpEchoResult IcmpEcho_Send(IcmpEchoSocket *socket, uint16_t sequence, uin
 // sequence number at or after `first_sequence` (modulo 2^16, within half the range). All
 // else is skipped: our own requests (a raw socket on loopback reads them first), ICMP
 // errors, other hosts' traffic, replies to requests older than `first_sequence`.
-// ICMP_ECHO_OK, ICMP_ECHO_TIMEOUT, ICMP_ECHO_UNREACHABLE (the echo helper's send was
-// refused) or ICMP_ECHO_ERROR.
+// ICMP_ECHO_OK, ICMP_ECHO_TIMEOUT, ICMP_ECHO_UNREACHABLE (the echo helper's request was
+// refused) or ICMP_ECHO_ERROR. The echo helper answers for the last request sent alone, and
+// may be waited for in several windows (slices) without a new request going out.
 enum IcmpEchoResult IcmpEcho_WaitReply(IcmpEchoSocket *socket, uint16_t first_sequence,
                                        uint32_t window_ms);
+
+// ---- The echo helper's operations: the seam ------------------------------------------------
+
+// How a helper's echo request stands.
+enum IcmpEchoHelperState {
+  ICMP_HELPER_PENDING = 0,      // started and not ended yet
+  ICMP_HELPER_ANSWERED = 1,     // the target answered it
+  ICMP_HELPER_UNANSWERED = 2,   // it ended without the target's answer (its time-out, or an
+                                // error message from a router on the way)
+  ICMP_HELPER_UNREACHABLE = 3,  // refused: no route or link leads to the target for now
+  ICMP_HELPER_FAILED = 4,       // any other failure; *error holds the platform's number
+};
+
+// An echo helper: the system sends each echo request, picks out its reply and times it.
+// One request at a time per handle.
+typedef struct IcmpEchoHelper {
+  void *context;
+  // Opens a handle for requests to `target` (network byte order): 0 and *handle, or the
+  // platform's error number.
+  int (*open)(void *context, uint32_t target, void **handle);
+  // Starts one request carrying `data` (the echo request after its 8-byte header), to be
+  // waited for at most `timeout_ms`. Never called while the handle's last request is
+  // pending. Any state; ICMP_HELPER_PENDING once it runs.
+  enum IcmpEchoHelperState (*start)(void *handle, const uint8_t *data, size_t length,
+                                    uint32_t timeout_ms, int *error);
+  // Waits up to `wait_ms` for the started request to end; PENDING when it has not.
+  enum IcmpEchoHelperState (*wait)(void *handle, uint32_t wait_ms, int *error);
+  // Ends a pending request, if any, and closes the handle.
+  void (*close)(void *handle);
+} IcmpEchoHelper;
+
+// Tests: from now on IcmpEcho_Open opens every socket over `helper`, on every platform; NULL
+// gives the platform's own choice back. The helper outlives the sockets opened over it.
+void IcmpEcho_UseHelperForTests(const IcmpEchoHelper *helper);
 
 // ---- Pieces shared by the platform halves (icmp_common.cpp), public for tests --------------
 

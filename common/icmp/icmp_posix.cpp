@@ -1,6 +1,6 @@
 // ICMP echo over POSIX sockets: a raw socket where the process may open one (root or
 // CAP_NET_RAW), else the ICMP datagram socket, which needs net.ipv4.ping_group_range to admit
-// the caller's group.
+// the caller's group. POSIX has no echo helper of its own; a test's runs here as on Windows.
 #include <errno.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,9 +14,11 @@
 #include <new>
 
 #include "icmp_echo.h"
+#include "icmp_helper.h"
 
 struct IcmpEchoSocket {
   int fd = -1;
+  IcmpHelperEcho *helper = nullptr;
   IcmpEchoKind kind = ICMP_ECHO_RAW;
   uint32_t target = 0;
   uint16_t identifier = 0;
@@ -83,6 +85,16 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
   if (!s) return ENOMEM;
   s->target = target;
   s->identifier = static_cast<uint16_t>(getpid() & 0xFFFF);
+  if (const IcmpEchoHelper *helper = IcmpHelper_ForTests()) {
+    s->kind = ICMP_ECHO_HELPER;
+    int error = IcmpHelper_Open(helper, target, io_timeout_ms, &s->helper);
+    if (error != 0) {
+      IcmpEcho_Close(&s);
+      return error;
+    }
+    *out = s;
+    return 0;
+  }
   s->fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (s->fd < 0 && (errno == EPERM || errno == EACCES)) {
     s->kind = ICMP_ECHO_DGRAM;
@@ -99,21 +111,30 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
 
 int IcmpEcho_SetTimeouts(IcmpEchoSocket *s, uint32_t io_timeout_ms) {
   if (!s) return EINVAL;
-  return io_timeout_ms == 0 ? 0 : SetTimeouts(s->fd, io_timeout_ms);
+  if (io_timeout_ms == 0) return 0;
+  if (s->helper) {
+    IcmpHelper_SetTimeout(s->helper, io_timeout_ms);
+    return 0;
+  }
+  return SetTimeouts(s->fd, io_timeout_ms);
 }
 
 void IcmpEcho_Close(IcmpEchoSocket **socket) {
   if (!socket || !*socket) return;
+  IcmpHelper_Close(&(*socket)->helper);
   if ((*socket)->fd >= 0) close((*socket)->fd);
   delete *socket;
   *socket = nullptr;
 }
 
 IcmpEchoKind IcmpEcho_Kind(const IcmpEchoSocket *socket) { return socket->kind; }
-int IcmpEcho_LastError(const IcmpEchoSocket *socket) { return socket->last_error; }
+int IcmpEcho_LastError(const IcmpEchoSocket *socket) {
+  return socket->helper ? IcmpHelper_LastError(socket->helper) : socket->last_error;
+}
 
 IcmpEchoResult IcmpEcho_Send(IcmpEchoSocket *s, uint16_t sequence, uint32_t ticks) {
   IcmpEcho_BuildRequest(s->request, s->identifier, sequence, ticks);
+  if (s->helper) return IcmpHelper_Send(s->helper, s->request);
   sockaddr_in to = TargetAddress(s->target);
   for (;;) {
     ssize_t sent = sendto(s->fd, s->request, sizeof s->request, MSG_NOSIGNAL,
@@ -130,6 +151,7 @@ IcmpEchoResult IcmpEcho_Send(IcmpEchoSocket *s, uint16_t sequence, uint32_t tick
 
 IcmpEchoResult IcmpEcho_WaitReply(IcmpEchoSocket *s, uint16_t first_sequence,
                                   uint32_t window_ms) {
+  if (s->helper) return IcmpHelper_WaitReply(s->helper, window_ms);
   const uint64_t end = MonotonicMs() + window_ms;
   for (;;) {
     uint64_t now = MonotonicMs();

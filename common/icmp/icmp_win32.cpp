@@ -10,10 +10,11 @@
 #include <new>
 
 #include "icmp_echo.h"
+#include "icmp_helper.h"
 
 struct IcmpEchoSocket {
   SOCKET fd = INVALID_SOCKET;
-  HANDLE helper = INVALID_HANDLE_VALUE;
+  IcmpHelperEcho *helper = nullptr;
   IcmpEchoKind kind = ICMP_ECHO_RAW;
   bool winsock = false;  // this socket's start of Windows Sockets, ended by IcmpEcho_Close
   uint32_t target = 0;
@@ -48,34 +49,108 @@ bool HelperUnreachable(DWORD error) {
          error == IP_HW_ERROR || error == IP_NO_RESOURCES;
 }
 
-int OpenHelper(IcmpEchoSocket *s) {
-  s->kind = ICMP_ECHO_HELPER;
-  s->helper = IcmpCreateFile();
-  return s->helper == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : 0;
+// ---- The system's echo helper (IcmpSendEcho2), asynchronous with an event ------------------
+
+// One handle's request. The system writes the reply into `reply` until the event is set, so
+// the block lives until then, whatever the caller does meanwhile.
+struct SystemEcho {
+  HANDLE icmp = INVALID_HANDLE_VALUE;
+  HANDLE done = nullptr;  // manual reset, set by the system when the request ends
+  uint32_t target = 0;
+  uint32_t timeout_ms = 0;
+  bool pending = false;
+  uint8_t data[ICMP_ECHO_REQUEST_SIZE];
+  uint8_t reply[1024];
+};
+
+const uint32_t kSystemCloseGraceMs = 2000;
+
+int SystemOpen(void *, uint32_t target, void **handle) {
+  SystemEcho *e = new (std::nothrow) SystemEcho;
+  if (!e) return ERROR_NOT_ENOUGH_MEMORY;
+  e->target = target;
+  e->icmp = IcmpCreateFile();
+  e->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (e->icmp == INVALID_HANDLE_VALUE || e->done == nullptr) {
+    int error = static_cast<int>(GetLastError());
+    if (e->icmp != INVALID_HANDLE_VALUE) IcmpCloseHandle(e->icmp);
+    if (e->done) CloseHandle(e->done);
+    delete e;
+    return error;
+  }
+  *handle = e;
+  return 0;
 }
 
-// The helper sends and waits in one call and matches the reply to its request itself.
-IcmpEchoResult HelperEcho(IcmpEchoSocket *s, uint32_t window_ms) {
-  const ULONGLONG end = GetTickCount64() + window_ms;
-  DWORD count = IcmpSendEcho2(s->helper, nullptr, nullptr, nullptr, s->target,
-                              s->request + 8, ICMP_ECHO_REQUEST_SIZE - 8, nullptr, s->receive,
-                              sizeof s->receive, window_ms);
+// What the system's answer to an ended request says.
+IcmpEchoHelperState SystemOutcome(SystemEcho *e, int *error) {
+  DWORD count = IcmpParseReplies(e->reply, sizeof e->reply);
   if (count == 0) {
-    DWORD error = GetLastError();
-    if (error == IP_REQ_TIMED_OUT) return ICMP_ECHO_TIMEOUT;
-    if (HelperUnreachable(error)) return ICMP_ECHO_UNREACHABLE;
-    s->last_error = static_cast<int>(error);
-    return ICMP_ECHO_ERROR;
+    DWORD failure = GetLastError();
+    if (failure == IP_REQ_TIMED_OUT) return ICMP_HELPER_UNANSWERED;
+    if (HelperUnreachable(failure)) return ICMP_HELPER_UNREACHABLE;
+    *error = static_cast<int>(failure);
+    return ICMP_HELPER_FAILED;
   }
-  const ICMP_ECHO_REPLY *replies = reinterpret_cast<const ICMP_ECHO_REPLY *>(s->receive);
+  const ICMP_ECHO_REPLY *replies = reinterpret_cast<const ICMP_ECHO_REPLY *>(e->reply);
   for (DWORD i = 0; i < count; ++i) {
-    if (replies[i].Status == IP_SUCCESS && replies[i].Address == s->target) return ICMP_ECHO_OK;
+    if (replies[i].Status == IP_SUCCESS && replies[i].Address == e->target) {
+      return ICMP_HELPER_ANSWERED;
+    }
   }
-  // An error from a router on the way is not the answer: the window still runs out.
-  ULONGLONG now = GetTickCount64();
-  if (now < end) Sleep(static_cast<DWORD>(end - now));
-  return ICMP_ECHO_TIMEOUT;
+  // An error from a router on the way is not the answer.
+  return ICMP_HELPER_UNANSWERED;
 }
+
+IcmpEchoHelperState SystemStart(void *handle, const uint8_t *data, size_t length,
+                                uint32_t timeout_ms, int *error) {
+  SystemEcho *e = static_cast<SystemEcho *>(handle);
+  if (length > sizeof e->data) length = sizeof e->data;
+  memcpy(e->data, data, length);
+  e->timeout_ms = timeout_ms;
+  ResetEvent(e->done);
+  DWORD count = IcmpSendEcho2(e->icmp, e->done, nullptr, nullptr, e->target, e->data,
+                              static_cast<WORD>(length), nullptr, e->reply, sizeof e->reply,
+                              timeout_ms);
+  DWORD failure = count != 0 ? ERROR_SUCCESS : GetLastError();
+  if (count != 0 || failure == ERROR_IO_PENDING) {
+    if (count != 0) SetEvent(e->done);  // ended at once: the wait reads the reply as usual
+    e->pending = true;
+    return ICMP_HELPER_PENDING;
+  }
+  if (failure == IP_REQ_TIMED_OUT) return ICMP_HELPER_UNANSWERED;
+  if (HelperUnreachable(failure)) return ICMP_HELPER_UNREACHABLE;
+  *error = static_cast<int>(failure);
+  return ICMP_HELPER_FAILED;
+}
+
+IcmpEchoHelperState SystemWait(void *handle, uint32_t wait_ms, int *error) {
+  SystemEcho *e = static_cast<SystemEcho *>(handle);
+  DWORD waited = WaitForSingleObject(e->done, wait_ms);
+  if (waited == WAIT_TIMEOUT) return ICMP_HELPER_PENDING;
+  if (waited != WAIT_OBJECT_0) {
+    *error = static_cast<int>(GetLastError());
+    return ICMP_HELPER_FAILED;
+  }
+  e->pending = false;
+  return SystemOutcome(e, error);
+}
+
+// Closing the ICMP handle cancels a running request; the system still owns its buffers until
+// the request has ended, which its own time-out bounds. Should the system never end it, the
+// block is left to the system rather than freed under it.
+void SystemClose(void *handle) {
+  SystemEcho *e = static_cast<SystemEcho *>(handle);
+  IcmpCloseHandle(e->icmp);
+  if (e->pending && WaitForSingleObject(e->done, e->timeout_ms + kSystemCloseGraceMs) !=
+                        WAIT_OBJECT_0) {
+    return;
+  }
+  CloseHandle(e->done);
+  delete e;
+}
+
+const IcmpEchoHelper kSystemHelper = {nullptr, SystemOpen, SystemStart, SystemWait, SystemClose};
 
 int Classify(const IcmpEchoSocket *s, const sockaddr_in &from, int got,
              uint16_t first_sequence) {
@@ -84,6 +159,11 @@ int Classify(const IcmpEchoSocket *s, const sockaddr_in &from, int got,
   if (!IcmpEcho_StripIpHeader(s->receive, static_cast<size_t>(got), &icmp, &length)) return 0;
   IcmpEchoReplyFilter filter = {s->target, s->identifier, 1, first_sequence};
   return IcmpEcho_IsAnswer(&filter, from.sin_addr.s_addr, icmp, length);
+}
+
+int OpenHelper(IcmpEchoSocket *s, const IcmpEchoHelper *helper, uint32_t io_timeout_ms) {
+  s->kind = ICMP_ECHO_HELPER;
+  return IcmpHelper_Open(helper, s->target, io_timeout_ms, &s->helper);
 }
 
 }  // namespace
@@ -105,12 +185,14 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
     return error;
   }
   s->winsock = true;
-  s->fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  if (s->fd == INVALID_SOCKET) {
-    error = WSAGetLastError();
-    if (error == WSAEACCES) error = OpenHelper(s);
+  if (const IcmpEchoHelper *helper = IcmpHelper_ForTests()) {
+    error = OpenHelper(s, helper, io_timeout_ms);
   } else {
-    error = IcmpEcho_SetTimeouts(s, io_timeout_ms);
+    s->fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    error = s->fd != INVALID_SOCKET ? IcmpEcho_SetTimeouts(s, io_timeout_ms) : WSAGetLastError();
+    if (s->fd == INVALID_SOCKET && error == WSAEACCES) {
+      error = OpenHelper(s, &kSystemHelper, io_timeout_ms);
+    }
   }
   if (error != 0) {
     IcmpEcho_Close(&s);
@@ -120,28 +202,34 @@ int IcmpEcho_Open(uint32_t target, uint32_t io_timeout_ms, IcmpEchoSocket **out)
   return 0;
 }
 
-// The echo helper takes its wait per call, so only the raw socket has options to set.
+// The echo helper's requests wait as long as the socket's I/O time-out.
 int IcmpEcho_SetTimeouts(IcmpEchoSocket *s, uint32_t io_timeout_ms) {
   if (!s) return WSAEINVAL;
-  if (io_timeout_ms == 0 || s->kind == ICMP_ECHO_HELPER) return 0;
+  if (io_timeout_ms == 0) return 0;
+  if (s->helper) {
+    IcmpHelper_SetTimeout(s->helper, io_timeout_ms);
+    return 0;
+  }
   return SetTimeouts(s->fd, io_timeout_ms);
 }
 
 void IcmpEcho_Close(IcmpEchoSocket **socket) {
   if (!socket || !*socket) return;
   if ((*socket)->fd != INVALID_SOCKET) closesocket((*socket)->fd);
-  if ((*socket)->helper != INVALID_HANDLE_VALUE) IcmpCloseHandle((*socket)->helper);
+  IcmpHelper_Close(&(*socket)->helper);
   if ((*socket)->winsock) WSACleanup();
   delete *socket;
   *socket = nullptr;
 }
 
 IcmpEchoKind IcmpEcho_Kind(const IcmpEchoSocket *socket) { return socket->kind; }
-int IcmpEcho_LastError(const IcmpEchoSocket *socket) { return socket->last_error; }
+int IcmpEcho_LastError(const IcmpEchoSocket *socket) {
+  return socket->helper ? IcmpHelper_LastError(socket->helper) : socket->last_error;
+}
 
 IcmpEchoResult IcmpEcho_Send(IcmpEchoSocket *s, uint16_t sequence, uint32_t ticks) {
   IcmpEcho_BuildRequest(s->request, s->identifier, sequence, ticks);
-  if (s->kind == ICMP_ECHO_HELPER) return ICMP_ECHO_OK;
+  if (s->helper) return IcmpHelper_Send(s->helper, s->request);
   sockaddr_in to;
   memset(&to, 0, sizeof to);
   to.sin_family = AF_INET;
@@ -158,7 +246,7 @@ IcmpEchoResult IcmpEcho_Send(IcmpEchoSocket *s, uint16_t sequence, uint32_t tick
 
 IcmpEchoResult IcmpEcho_WaitReply(IcmpEchoSocket *s, uint16_t first_sequence,
                                   uint32_t window_ms) {
-  if (s->kind == ICMP_ECHO_HELPER) return HelperEcho(s, window_ms);
+  if (s->helper) return IcmpHelper_WaitReply(s->helper, window_ms);
   const ULONGLONG end = GetTickCount64() + window_ms;
   for (;;) {
     ULONGLONG now = GetTickCount64();
