@@ -593,16 +593,32 @@ typedef struct KavrelUpgradeProgress {
  * second upgrade); 0x80000003 a NULL request or an empty path, or a file that is neither a
  * package nor an image (without flash-all); 0x8006030B-0x8006030F a bad package (nothing of
  * the device is touched); 0x8006030E no working directory; 0x80060308 the file cannot be
- * read; 0x80060314 aborted (the device's settings are restored when it was touched);
- * the network client's code of a failed FTP step; a transport status of a failed CGI
- * request; the probe's code (0x80060302: the device did not return in time).
+ * read; 0x80060314 aborted, whatever way the step that the abort cut short failed; the
+ * network client's code of a failed FTP step (the removal of the device's old files among
+ * them); a transport status of a failed CGI request; the probe's code (0x80060302: the device
+ * did not return in time). A failed step's code always carries the failure bit.
+ * Where the files go: the old files are removed over the package's top level in byte order of
+ * the names, so the device's file system never changes the outcome; a top-level directory the
+ * device refuses to enter is one it does not have, with nothing to remove. The upload starts
+ * from the device's root whatever the removal left, so no file lands in another directory;
+ * when the removal failed, the new files are still uploaded and the removal's code is the
+ * result.
+ * Network settings: once the request that switches the device's network reset off has reached
+ * it, every way out (a failed step, an abort) switches it on again, and that restore restarts
+ * the device; a failure or an abort before that point restores nothing.
+ * Gone: while the upgrade waits for the device's return, an ICMP "destination unreachable"
+ * counts as the device gone, whether the system refuses the echo request's send or one comes
+ * back for a request: a deliberate choice, since a restarting device is unreachable for a
+ * while, and a probe that failed on it would end a good upgrade.
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_Upgrade(DeviceHandle device,
                                                   const UpgradeRequest *request);
 
 /*
  * Kavrel_AbortUpgrade: asks a running upgrade to stop, from another thread. Before the
- * device's files are touched the upgrade stops and returns 0x80060314; once they are being
+ * device's files are touched the upgrade stops and returns 0x80060314: the network request in
+ * flight (the network reset request, the FTP login, an upload) ends at once, and the device's
+ * network reset is switched on again when it was switched off. Once the files are being
  * replaced the request is kept but the upgrade completes. Returns 0 (also when no upgrade
  * runs); the device checks (level 0 only).
  */

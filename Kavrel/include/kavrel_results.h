@@ -63,7 +63,7 @@
   XX(KAVREL_NC_E_CONNECT, 0x8004020Bu, "connect failed, or an unexpected HTTP status")         \
   XX(KAVREL_NC_E_WRITE, 0x8004020Cu, "upload write failed")                                    \
   XX(KAVREL_NC_E_MKDIR, 0x8004020Du, "create directory failed")                                \
-  XX(KAVREL_NC_E_CHDIR, 0x8004020Eu, "change directory failed")                                \
+  XX(KAVREL_NC_E_CHDIR, 0x8004020Eu, "the server refused the change of directory")             \
   XX(KAVREL_NC_E_DELETE, 0x8004020Fu, "delete failed")                                         \
   XX(KAVREL_NC_E_FIND_FIRST, 0x80040210u, "find first failed")                                 \
   XX(KAVREL_NC_E_FIND_NEXT, 0x80040211u, "find next failed")                                   \

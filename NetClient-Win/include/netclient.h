@@ -408,11 +408,16 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_CrackUrl(const char *url,
 
 /*
  * NetClient_PingHost: sends ICMP echo requests to the slot's host (a dotted IPv4 address)
- * once a second for up to timeout_ms and waits for an echo reply from it. 0 when the host
- * answered, NETCLIENT_E_TIMEOUT when it did not (a send refused as unreachable counts as
- * no answer), NETCLIENT_ABORTED when the slot is aborted meanwhile, 0xFFFFFFFF when the
- * host is not a dotted address or no ICMP socket could be opened (on Linux: root, or
- * net.ipv4.ping_group_range admitting the caller's group), NETCLIENT_E_HANDLE for NULL.
+ * once a second for up to timeout_ms, each waited for up to the rest of its second (also
+ * through the system's echo helper, which Windows uses without administrator rights). 0 when
+ * the host answered, NETCLIENT_E_TIMEOUT when it did not, NETCLIENT_ABORTED when the slot is
+ * aborted meanwhile (the probe ends within a tenth of a second, or with the echo helper
+ * within the second of the request still running), 0xFFFFFFFF when the host is not a dotted
+ * address, no ICMP socket could be opened (on Linux: root, or net.ipv4.ping_group_range
+ * admitting the caller's group) or a send or receive failed, NETCLIENT_E_HANDLE for NULL.
+ * An ICMP "destination unreachable" counts as no answer, whether the system refuses the send
+ * or one comes back for a request: a deliberate choice, since the host is gone for now (a
+ * device that restarts is unreachable for a while), not a probe that failed.
  * Runs on the calling thread.
  */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_PingHost(uint32_t timeout_ms,

@@ -102,7 +102,7 @@ typedef int (*DirWalkCallback)(void *context, const char *root, const char *rela
 
 // Visits `root`/`start` ("" for the root itself): its files first, then its directories in the
 // given order; within each directory, files and directories each in byte order of their names,
-// whatever order the file system lists them in. 0; 1 when the start directory cannot be opened; -1 when the callback stopped
-// the walk.
+// whatever order the file system lists them in. 0; 1 when the start directory cannot be
+// opened; -1 when the callback stopped the walk.
 int DirWalk(const char *root, const char *start, DirWalkCallback callback, void *context,
             int order);
