@@ -2,6 +2,8 @@
 // generic CGI requests.
 #include <string.h>
 
+#include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,41 +30,10 @@ bool ParseLevel(const std::string &text, uint32_t *level) {
   return false;
 }
 
-int RunDi(const Settings &s, Output &out) {
-  Session session(s);
-  uint32_t rc = session.Open(out);
-  if (rc) return 1;
-  uint32_t in[4] = {0, 0, 0, 0};
-  rc = Kavrel_GetDIStatus(session.device(), &in[0], &in[1], &in[2], &in[3], session.async());
-  if (rc) return out.Failure("Kavrel_GetDIStatus", rc), 1;
-  if (session.Await(out, "Kavrel_GetDIStatus")) return 1;
-  if (s.async) {
-    if (session.completion().status != 0) return out.Failure("digital inputs", session.completion().status), 1;
-    memcpy(in, session.completion().inputs, sizeof(in));
-  }
-  out.Inputs(in, LevelName);
-  return 0;
-}
-
-int RunDo(const Settings &s, Output &out, const std::vector<std::string> &levels_text) {
-  std::vector<uint32_t> levels;
-  for (const std::string &t : levels_text) {
-    uint32_t level = 0;
-    if (!ParseLevel(t, &level)) {
-      out.Usage("bad level \"" + t + "\": use high, low or keep (or 300, 301, 0)");
-      return 2;
-    }
-    levels.push_back(level);
-  }
-  Session session(s);
-  if (session.Open(out)) return 1;
-  uint32_t rc = Kavrel_SetDOLevelEx(session.device(), levels.data(),
-                                    static_cast<int32_t>(levels.size()), session.async());
-  if (rc) return out.Failure("Kavrel_SetDOLevelEx", rc), 1;
-  if (session.Await(out, "Kavrel_SetDOLevelEx")) return 1;
-  if (s.async && session.completion().status) return out.Failure("outputs", session.completion().status), 1;
-  out.Done("outputs set");
-  return 0;
+std::string InputsText(const uint32_t in[4]) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += std::string(i ? " " : "") + LevelName(in[i]);
+  return text;
 }
 
 int RunUartWrite(const Settings &s, Output &out, unsigned port, const std::string &data) {
@@ -161,8 +132,53 @@ int RunCgi(Output &out, const std::string &model, unsigned command) {
 
 }  // namespace
 
+void DefineIoCalls(CLI::App *parent, CallCommands *calls) {
+  auto *di = parent->add_subcommand("di", "read the digital inputs");
+  calls->push_back({di, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_GetDIStatus", ""};
+                      // The levels land in the result's buffer: written there by a synchronous
+                      // call, copied from the callback's value (valid only then) otherwise.
+                      call->run = [](DeviceHandle device, int async, CallResult *result) {
+                        auto in = std::make_shared<std::array<uint32_t, 4>>();
+                        result->buffers = in;
+                        result->on_value = [in](uintptr_t value) {
+                          if (value) memcpy(in->data(), reinterpret_cast<const void *>(value), sizeof(*in));
+                          return InputsText(in->data());
+                        };
+                        uint32_t *l = in->data();
+                        uint32_t rc = Kavrel_GetDIStatus(device, &l[0], &l[1], &l[2], &l[3], async);
+                        if (!rc && !async) result->detail = InputsText(l);
+                        return rc;
+                      };
+                      call->print = [](Output &out, const CallResult &result) {
+                        out.Inputs(static_cast<const uint32_t *>(result.buffers.get()), LevelName);
+                      };
+                      return 0;
+                    }});
+
+  static std::vector<std::string> levels_text;
+  auto *dout = parent->add_subcommand("do", "set the digital outputs: one level per output, in order");
+  dout->add_option("levels", levels_text, "high|low|keep (or 300|301|0), output 1 first")->required();
+  calls->push_back({dout, [](Output &out, DeviceCall *call) {
+                      std::vector<uint32_t> levels;
+                      for (const std::string &t : levels_text) {
+                        uint32_t level = 0;
+                        if (!ParseLevel(t, &level)) {
+                          out.Usage("bad level \"" + t + "\": use high, low or keep (or 300, 301, 0)");
+                          return 2;
+                        }
+                        levels.push_back(level);
+                      }
+                      *call = {"Kavrel_SetDOLevelEx", "outputs set"};
+                      call->run = [levels](DeviceHandle device, int async, CallResult *) {
+                        return Kavrel_SetDOLevelEx(device, levels.data(),
+                                                   static_cast<int32_t>(levels.size()), async);
+                      };
+                      return 0;
+                    }});
+}
+
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
-  static std::vector<std::string> levels;
   static unsigned port = 1;
   static std::string data;
   static unsigned size = 256, wait = 0;
@@ -180,12 +196,9 @@ void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &
   auto *info = app.add_subcommand("info", "describe the model given by --type");
   commands.push_back({info, [&s, &out] { return RunInfo(s, out); }});
 
-  auto *di = app.add_subcommand("di", "read the digital inputs");
-  commands.push_back({di, [&s, &out] { return RunDi(s, out); }});
-
-  auto *dout = app.add_subcommand("do", "set the digital outputs: one level per output, in order");
-  dout->add_option("levels", levels, "high|low|keep (or 300|301|0), output 1 first")->required();
-  commands.push_back({dout, [&s, &out] { return RunDo(s, out, levels); }});
+  CallCommands calls;
+  DefineIoCalls(&app, &calls);
+  AddSingleDeviceCalls(calls, s, out, commands);
 
   auto *uart = app.add_subcommand("uart", "exchange data with a serial port");
   uart->require_subcommand(1);

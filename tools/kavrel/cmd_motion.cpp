@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -58,6 +59,19 @@ uint32_t ReadWindows(Session &session, Output &out, Windows *m) {
   if (status) return out.Failure("motion get", status);
   *m = during;
   return 0;
+}
+
+// The windows in one line, for a fleet's report: "3 windows: door 10,10 80x60 on; ...".
+std::string WindowsText(const Windows &m) {
+  std::string text = std::to_string(m.count) + (m.count == 1 ? " window" : " windows");
+  for (uint32_t i = 0; i < m.count && i < KAVREL_MOTION_WINDOWS; ++i) {
+    const MotionWindow &w = m.w[i];
+    char one[96];
+    snprintf(one, sizeof(one), "%s%s %u,%u %ux%u %s", i ? "; " : ": ", w.name[0] ? w.name : "-",
+             w.x, w.y, w.w, w.h, w.enabled ? "on" : "off");
+    text += one;
+  }
+  return text;
 }
 
 // ---- The windows file: the JSON that "motion get --json" prints ------------------------------
@@ -228,25 +242,46 @@ int RunSet(const Settings &s, Output &out, const SetOptions &o, CLI::App *set) {
     if (reader.Open(out) || ReadWindows(reader, out, &m)) return 1;
     ApplyOptions(o, set, &m);
   }
-  return RunDeviceCall(s, out, "Kavrel_SetMotionDetectionInfo", "windows set", [&m](Session &session) {
-    return Kavrel_SetMotionDetectionInfo(session.device(), m.w, 0, session.async());
-  });
+  DeviceCall call{"Kavrel_SetMotionDetectionInfo", "windows set"};
+  call.run = [&m](DeviceHandle device, int async, CallResult *) {
+    return Kavrel_SetMotionDetectionInfo(device, m.w, 0, async);
+  };
+  return RunDeviceCall(s, out, call);
 }
 
 }  // namespace
+
+void DefineMotionCalls(CLI::App *motion, CallCommands *calls) {
+  auto *get = motion->add_subcommand("get", "print the windows (a table, or --json)");
+  calls->push_back({get, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_GetMotionDetectionInfo", ""};
+                      // The windows are read into the result's own buffer, which lives until
+                      // the callback; its value is the count.
+                      call->run = [](DeviceHandle device, int async, CallResult *result) {
+                        auto m = std::make_shared<Windows>();
+                        result->buffers = m;
+                        result->on_value = [m](uintptr_t value) {
+                          m->count = static_cast<uint32_t>(value);
+                          return WindowsText(*m);
+                        };
+                        uint32_t rc = Kavrel_GetMotionDetectionInfo(device, m->w, &m->count, 0, async);
+                        if (!rc && !async) result->detail = WindowsText(*m);
+                        return rc;
+                      };
+                      call->print = [](Output &out, const CallResult &result) {
+                        PrintWindows(out, *static_cast<const Windows *>(result.buffers.get()));
+                      };
+                      return 0;
+                    }});
+}
 
 void AddMotionCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
   static SetOptions o;
   auto *motion = app.add_subcommand("motion", "read or write the motion detection windows");
   motion->require_subcommand(1);
-  auto *get = motion->add_subcommand("get", "print the windows (a table, or --json)");
-  commands.push_back({get, [&s, &out] {
-                        Session session(s);
-                        Windows m{};
-                        if (session.Open(out) || ReadWindows(session, out, &m)) return 1;
-                        PrintWindows(out, m);
-                        return 0;
-                      }});
+  CallCommands calls;
+  DefineMotionCalls(motion, &calls);
+  AddSingleDeviceCalls(calls, s, out, commands);
   auto *set = motion->add_subcommand(
       "set", "write the windows: all from a file (--file), or change one (--window N ...)");
   set->add_option("--file", o.file, "windows as \"motion get --json\" prints them");
