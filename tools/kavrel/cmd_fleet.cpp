@@ -518,6 +518,14 @@ void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &c
       "  name,host,http_port,ftp_port,user,type[,password_env][,password_file]\n"
       "password_env names an environment variable holding the password; password_file a file\n"
       "whose first line is the password. Lines starting with '#' are ignored.\n"
+      "Subcommands take the arguments they take for one device. di, do, http, ptz, move,\n"
+      "preset, setparam and motion get have every device's request in flight at once, as many\n"
+      "as the descriptor limit allows: the soft limit is raised to the hard one at start, and\n"
+      "all but 64 descriptors (kept for the process itself) may hold a request (Windows: 960).\n"
+      "open, config and firmware upgrade describe each device with its configuration first and\n"
+      "run --parallel at a time. config backup (or pull) DIR writes DIR/NAME.ini; config\n"
+      "restore DIR writes every value of DIR/NAME.ini into the device's configuration and\n"
+      "stores it on the device (a missing or unreadable file fails that device alone).\n"
       "Exit status: 0 every device succeeded, 1 some failed or Ctrl-C, 2 usage or inventory error.");
   fleet->require_subcommand(1);
   fleet->add_option("--inventory", o.inventory, "the inventory CSV file")->envname("KAVREL_INVENTORY");
