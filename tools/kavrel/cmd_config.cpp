@@ -131,6 +131,8 @@ bool ConfigValues(const std::string &text, std::vector<ConfigValue> *values, std
     values->push_back({section, key, value, index, number + 1});
   }
   end_key();
+  // An empty file is a backup cut short, not a configuration to give back.
+  if (values->empty()) return *error = "no value in the file", false;
   return true;
 }
 
