@@ -90,6 +90,7 @@ call_case "ptz" '"device":"km2401-02","ok":true.*"detail":"sent"' ptz 1 up
 call_case "move" '"device":"km2401-02","ok":true.*"detail":"moved"' move 1 10 20
 call_case "preset" '"device":"km2401-02","ok":true.*"detail":"preset door added"' preset add 1 door
 call_case "setparam" '"device":"km2401-02","ok":true.*"detail":"set"' setparam --hostname fleetcam
+call_case "http get --read" '"device":"km2401-02","ok":true.*"detail":"model=KM2401' http get --read /cgi-bin/sysinfo.cgi
 call_case "motion get" '"device":"km2401-02","ok":true.*"detail":"1 window' motion get
 call_case "open" '"device":"km2401-02","ok":true.*"detail":"KM2401-V' open
 call_case "config get" '"device":"km2401-02","ok":true.*"detail":"fleetcam"' config get SYSTEM 'host name'

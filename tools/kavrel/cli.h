@@ -123,6 +123,8 @@ struct CallResult {
   std::shared_ptr<void> buffers;
   // Runs inside the callback of a success: the callback's value (valid only then) as text.
   std::function<std::string(uintptr_t value)> on_value;
+  // The status of the success: 0, or one of the call's other successes.
+  uint32_t status = 0;
 };
 
 struct DeviceCall {
@@ -134,6 +136,9 @@ struct DeviceCall {
   bool configured = false;
   // With async 1 the callback brings the outcome; false for calls that never call back.
   bool calls_back = true;
+  // The results and callback statuses that mean success; 0 alone when not given.
+  bool (*succeeded)(uint32_t status) = nullptr;
+  bool Succeeded(uint32_t status) const { return succeeded ? succeeded(status) : status == 0; }
   // Makes the call on `device`.
   std::function<uint32_t(DeviceHandle device, int async, CallResult *result)> run;
   // Prints a single device's success; by default out.Done(done).
@@ -150,7 +155,7 @@ using CallCommands = std::vector<CallCommand>;
 
 // Each family adds its calls under `parent` (kavrel itself or kavrel fleet). Their options
 // live in static storage of the family's file, shared by both trees: one run parses one.
-void DefineIoCalls(CLI::App *parent, CallCommands *calls);       // di, do
+void DefineIoCalls(CLI::App *parent, CallCommands *calls);       // di, do, http get|post
 void DefinePtzCalls(CLI::App *parent, CallCommands *calls);      // ptz, move, preset
 void DefineParamCalls(CLI::App *parent, CallCommands *calls);    // setparam
 void DefineMotionCalls(CLI::App *motion, CallCommands *calls);   // motion get

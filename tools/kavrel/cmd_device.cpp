@@ -67,31 +67,6 @@ int RunUartRead(const Settings &s, Output &out, unsigned port, unsigned size, un
   return 0;
 }
 
-int RunHttp(const Settings &s, Output &out, const std::string &path, bool post, bool read,
-            unsigned size) {
-  Session session(s);
-  if (session.Open(out)) return 1;
-  if (!read) {
-    uint32_t rc = Kavrel_HttpOperation(session.device(), path.c_str(), post ? 1 : 0, session.async());
-    if (rc) return out.Failure("Kavrel_HttpOperation", rc), 1;
-    if (session.Await(out, "Kavrel_HttpOperation")) return 1;
-    if (s.async && session.completion().status) return out.Failure("request", session.completion().status), 1;
-    out.Done("request accepted");
-    return 0;
-  }
-  std::vector<char> buffer(size < 2 ? 2 : size);
-  uint32_t length = static_cast<uint32_t>(buffer.size());
-  uint32_t rc = Kavrel_HttpOperationRead(session.device(), path.c_str(), buffer.data(), &length,
-                                         post ? 1 : 0, session.async());
-  if (!ReadSucceeded(rc)) return out.Failure("Kavrel_HttpOperationRead", rc), 1;
-  if (session.Await(out, "Kavrel_HttpOperationRead")) return 1;
-  uint32_t status = s.async ? session.completion().status : rc;
-  if (!ReadSucceeded(status)) return out.Failure("request", status), 1;
-  if (s.async) length = static_cast<uint32_t>(session.completion().value);
-  out.Data(buffer.data(), length, status);
-  return 0;
-}
-
 // The model's CGI paths, by command number; needs no device.
 int RunInfo(const Settings &s, Output &out) {
   if (s.device.type.empty()) {
@@ -132,7 +107,60 @@ int RunCgi(Output &out, const std::string &model, unsigned command) {
 
 }  // namespace
 
+// A reply read into the result's buffer; asynchronously its length comes with the callback.
+struct HttpReply {
+  std::vector<char> data;
+  uint32_t length = 0;
+  std::string Text() const { return std::string(data.data(), length); }
+};
+
+void DefineHttpCalls(CLI::App *parent, CallCommands *calls) {
+  static std::string path;
+  static bool read = false;
+  static unsigned size = 4096;
+  auto *http = parent->add_subcommand("http", "send any CGI request to the device");
+  http->require_subcommand(1);
+  for (bool post : {false, true}) {
+    auto *m = http->add_subcommand(post ? "post" : "get", post ? "POST the path (its query becomes the body)"
+                                                            : "GET the path");
+    m->add_option("path", path, "path beginning with '/', e.g. /cgi-bin/sysinfo.cgi")->required();
+    m->add_flag("--read", read, "print the reply body");
+    m->add_option("--size", size, "reply buffer size, default 4096");
+    calls->push_back({m, [post](Output &, DeviceCall *call) {
+                        if (!read) {
+                          *call = {"Kavrel_HttpOperation", "request accepted"};
+                          call->run = [post](DeviceHandle device, int async, CallResult *) {
+                            return Kavrel_HttpOperation(device, path.c_str(), post ? 1 : 0, async);
+                          };
+                          return 0;
+                        }
+                        *call = {"Kavrel_HttpOperationRead", ""};
+                        call->succeeded = ReadSucceeded;
+                        call->run = [post](DeviceHandle device, int async, CallResult *result) {
+                          auto reply = std::make_shared<HttpReply>();
+                          reply->data.resize(size < 2 ? 2 : size);
+                          reply->length = static_cast<uint32_t>(reply->data.size());
+                          result->buffers = reply;
+                          result->on_value = [reply](uintptr_t value) {
+                            reply->length = static_cast<uint32_t>(value);
+                            return reply->Text();
+                          };
+                          uint32_t rc = Kavrel_HttpOperationRead(device, path.c_str(), reply->data.data(),
+                                                                 &reply->length, post ? 1 : 0, async);
+                          if (ReadSucceeded(rc) && !async) result->detail = reply->Text();
+                          return rc;
+                        };
+                        call->print = [](Output &out, const CallResult &result) {
+                          const auto *reply = static_cast<const HttpReply *>(result.buffers.get());
+                          out.Data(reply->data.data(), reply->length, result.status);
+                        };
+                        return 0;
+                      }});
+  }
+}
+
 void DefineIoCalls(CLI::App *parent, CallCommands *calls) {
+  DefineHttpCalls(parent, calls);
   auto *di = parent->add_subcommand("di", "read the digital inputs");
   calls->push_back({di, [](Output &, DeviceCall *call) {
                       *call = {"Kavrel_GetDIStatus", ""};
@@ -184,9 +212,6 @@ void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &
   static unsigned size = 256, wait = 0;
   static bool flush = false;
   static std::string read_data;
-  static std::string path;
-  static bool read = false;
-  static unsigned http_size = 4096;
   static std::string model;
   static unsigned command = 0;
 
@@ -215,18 +240,6 @@ void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &
   commands.push_back({ur, [&s, &out, rd] {
                         return RunUartRead(s, out, port, size, wait, flush, read_data, rd->count() > 0);
                       }});
-
-  auto *http = app.add_subcommand("http", "send any CGI request to the device");
-  http->require_subcommand(1);
-  for (const char *method : {"get", "post"}) {
-    bool post = strcmp(method, "post") == 0;
-    auto *m = http->add_subcommand(method, post ? "POST the path (its query becomes the body)"
-                                                : "GET the path");
-    m->add_option("path", path, "path beginning with '/', e.g. /cgi-bin/sysinfo.cgi")->required();
-    m->add_flag("--read", read, "print the reply body");
-    m->add_option("--size", http_size, "reply buffer size, default 4096");
-    commands.push_back({m, [&s, &out, post] { return RunHttp(s, out, path, post, read, http_size); }});
-  }
 
   auto *cgi = app.add_subcommand("cgi", "print a model's CGI path for a command number");
   cgi->add_option("model", model, "model or friendly name, e.g. KM3111 or KM3111-V1.0.2")->required();

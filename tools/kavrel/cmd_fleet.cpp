@@ -98,13 +98,10 @@ void KAVREL_CALL FleetOnComplete(DeviceHandle, void *context, uint32_t, uint32_t
   auto *c = static_cast<FleetCallbackContext *>(context);
   FleetDevice &d = c->board->devices[c->index];
   const DeviceCall *call = c->board->call;
-  std::string detail;
-  if (status == 0 && d.result.on_value) {
-    detail = d.result.on_value(value);
-  } else if (status == 0 && call) {
-    detail = call->done;
+  if (!call || !call->Succeeded(status)) {
+    return c->board->Record(d, status, FleetCallbackStatusName(status), "");
   }
-  c->board->Record(d, status, FleetCallbackStatusName(status), detail);
+  c->board->Record(d, 0, "", d.result.on_value ? d.result.on_value(value) : call->done);
 }
 
 class FleetContext {
@@ -188,6 +185,14 @@ const char *FleetStateName(FleetState s) {
   return "?";
 }
 
+// A detail in one table row: a reply's line ends and other control characters as spaces.
+std::string FleetOneLine(std::string text) {
+  for (char &c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return text;
+}
+
 void FleetReport(const FleetBoard &board, bool json, double elapsed) {
   size_t ok = 0;
   for (const FleetDevice &d : board.devices) {
@@ -202,7 +207,7 @@ void FleetReport(const FleetBoard &board, bool json, double elapsed) {
              Output::Quote(d.detail).c_str());
     } else {
       printf("%-20s %-11s 0x%08X %-28s %7.3f s  %s\n", d.entry.name.c_str(),
-             FleetStateName(d.state), d.code, d.code_name.c_str(), t, d.detail.c_str());
+             FleetStateName(d.state), d.code, d.code_name.c_str(), t, FleetOneLine(d.detail).c_str());
     }
   }
   size_t failed = board.devices.size() - ok;
@@ -266,16 +271,14 @@ void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
   }
 }
 
-// Starts one short asynchronous command on a device; its callback ends it. 0 or a code.
-using FleetStart = std::function<uint32_t(FleetDevice &)>;
-
-void FleetRunShort(FleetBoard &board, bool draw, FleetClock::time_point t0, const FleetStart &start) {
+// Starts the short call on every device, asynchronously: each device's callback ends it.
+void FleetRunShort(FleetBoard &board, bool draw, FleetClock::time_point t0) {
   size_t bound = FleetInFlightBound();
   size_t started = 0;
   for (FleetDevice &d : board.devices) {
     if (!FleetClaim(board, d)) continue;
-    uint32_t rc = start(d);
-    if (rc) board.Finish(d, rc, d.result.detail);
+    uint32_t rc = board.call->run(d.handle, 1, &d.result);
+    if (!board.call->Succeeded(rc)) board.Finish(d, rc, d.result.detail);
     ++started;
     FleetWaitBelow(board, started, bound, draw, t0);
   }
@@ -340,7 +343,7 @@ void FleetConfiguredOne(FleetContext &ctx, FleetBoard &board, size_t i, const De
   uint32_t rc = FleetDescribe(ctx, board, i);
   if (rc) return board.Finish(d, rc, "");
   rc = call.run(d.handle, 0, &d.result);
-  if (rc) return board.Finish(d, rc, d.result.detail.empty() ? call.call : d.result.detail);
+  if (!call.Succeeded(rc)) return board.Finish(d, rc, d.result.detail.empty() ? call.call : d.result.detail);
   board.Finish(d, 0, d.result.detail.empty() ? call.done : d.result.detail);
 }
 
@@ -375,8 +378,6 @@ struct FleetOptions {
   unsigned parallel = 4;
   unsigned timeout_ms = 10000;
   std::string dir;
-  std::string http_path;
-  bool http_post = false;
   std::string firmware;
   bool skip_wait = false;
   unsigned settle_ms = 5000;
@@ -430,11 +431,11 @@ int FleetLoad(const FleetOptions &o, Output &out, FleetBoard &board) {
 }
 
 // kCall: a device call (board.call), short or on a configured device.
-enum class FleetJob { kCall, kHttp, kBackup, kRestore, kUpgrade };
+enum class FleetJob { kCall, kBackup, kRestore, kUpgrade };
 
 // The job describes each device with its configuration itself: a long operation.
 bool FleetConfigured(FleetJob job, const FleetBoard &board) {
-  return job == FleetJob::kCall ? board.call->configured : job != FleetJob::kHttp;
+  return job != FleetJob::kCall || board.call->configured;
 }
 
 // What the job needs on the host before anything is sent; 0 or 2 after printing the error.
@@ -463,13 +464,7 @@ void FleetRunJob(FleetContext &ctx, FleetBoard &board, const FleetOptions &o, Fl
       if (board.call->configured) {
         return long_job([&](size_t i) { FleetConfiguredOne(ctx, board, i, *board.call); });
       }
-      return FleetRunShort(board, draw, t0, [&board](FleetDevice &d) {
-        return board.call->run(d.handle, 1, &d.result);
-      });
-    case FleetJob::kHttp:
-      return FleetRunShort(board, draw, t0, [&o](FleetDevice &d) {
-        return Kavrel_HttpOperation(d.handle, o.http_path.c_str(), o.http_post ? 1 : 0, 1);
-      });
+      return FleetRunShort(board, draw, t0);
     case FleetJob::kBackup:
       return long_job([&](size_t i) { FleetBackupOne(ctx, board, i, o.dir); });
     case FleetJob::kRestore:
@@ -537,17 +532,6 @@ void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &c
       ->check(CLI::Range(1u, 256u));
   fleet->add_option("--timeout", o.timeout_ms, "request time-out in ms, default 10000");
 
-  auto *http = fleet->add_subcommand("http", "send one CGI request to every device");
-  http->require_subcommand(1);
-  for (bool post : {false, true}) {
-    auto *method = http->add_subcommand(post ? "post" : "get", post ? "by POST" : "by GET");
-    method->add_option("path", o.http_path, "the request path, e.g. /cgi-bin/admin/set.cgi?a=1")
-        ->required();
-    commands.push_back({method, [&s, &out, post] {
-                          o.http_post = post;
-                          return FleetRun(o, s, out, FleetJob::kHttp);
-                        }});
-  }
   auto *config = fleet->add_subcommand("config", "configuration of every device");
   config->require_subcommand(1);
   auto *backup = config->add_subcommand(

@@ -171,16 +171,18 @@ int RunDeviceCall(const Settings &s, Output &out, const DeviceCall &call) {
   {
     std::lock_guard<std::mutex> hold(c.mutex);
     c.done = false;  // the description may have used the callback already
-    c.on_callback = [&result](uint32_t, uint32_t status, uintptr_t value) {
-      if (status == 0 && result.on_value) result.detail = result.on_value(value);
+    c.on_callback = [&result, &call](uint32_t, uint32_t status, uintptr_t value) {
+      if (call.Succeeded(status) && result.on_value) result.detail = result.on_value(value);
     };
   }
   int async = call.calls_back ? session.async() : 0;
   uint32_t rc = call.run(session.device(), async, &result);
-  if (rc) return out.Failure(result.detail.empty() ? call.call : result.detail, rc), 1;
+  if (!call.Succeeded(rc)) return out.Failure(result.detail.empty() ? call.call : result.detail, rc), 1;
+  result.status = rc;
   if (async) {
     if (session.Await(out, call.call.c_str())) return 1;
-    if (c.status) return out.Failure(call.call, c.status), 1;
+    if (!call.Succeeded(c.status)) return out.Failure(call.call, c.status), 1;
+    result.status = c.status;
   }
   if (call.print) {
     call.print(out, result);
