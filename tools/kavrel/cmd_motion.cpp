@@ -40,27 +40,6 @@ void PrintWindows(Output &out, const Windows &m) {
   }
 }
 
-// Reads the windows; with --async the callback copies them, as they are valid only then.
-uint32_t ReadWindows(Session &session, Output &out, Windows *m) {
-  memset(m, 0, sizeof(*m));
-  Windows during{};
-  session.completion().on_callback = [&](uint32_t, uint32_t status, uintptr_t value) {
-    if (status == 0) {
-      during = *m;
-      during.count = static_cast<uint32_t>(value);
-    }
-  };
-  uint32_t rc = Kavrel_GetMotionDetectionInfo(session.device(), m->w, &m->count, 0,
-                                              session.async());
-  if (rc) return out.Failure("Kavrel_GetMotionDetectionInfo", rc);
-  if (session.Await(out, "Kavrel_GetMotionDetectionInfo")) return KAVREL_E_TIMEOUT;
-  if (!session.settings().async) return 0;
-  uint32_t status = session.completion().status;
-  if (status) return out.Failure("motion get", status);
-  *m = during;
-  return 0;
-}
-
 // The windows in one line, for a fleet's report: "3 windows: door 10,10 80x60 on; ...".
 std::string WindowsText(const Windows &m) {
   std::string text = std::to_string(m.count) + (m.count == 1 ? " window" : " windows");
@@ -72,6 +51,27 @@ std::string WindowsText(const Windows &m) {
     text += one;
   }
   return text;
+}
+
+// Reads the windows into the result's own buffer, which lives until the callback (its value
+// is the count), and prints them.
+DeviceCall MotionGetCall() {
+  DeviceCall call{"Kavrel_GetMotionDetectionInfo", ""};
+  call.run = [](DeviceHandle device, int async, CallResult *result) {
+    auto m = std::make_shared<Windows>();
+    result->buffers = m;
+    result->on_value = [m](uintptr_t value) {
+      m->count = static_cast<uint32_t>(value);
+      return WindowsText(*m);
+    };
+    uint32_t rc = Kavrel_GetMotionDetectionInfo(device, m->w, &m->count, 0, async);
+    if (!rc && !async) result->detail = WindowsText(*m);
+    return rc;
+  };
+  call.print = [](Output &out, const CallResult &result) {
+    PrintWindows(out, *static_cast<const Windows *>(result.buffers.get()));
+  };
+  return call;
 }
 
 // ---- The windows file: the JSON that "motion get --json" prints ------------------------------
@@ -238,8 +238,12 @@ int RunSet(const Settings &s, Output &out, const SetOptions &o, CLI::App *set) {
     return 2;
   }
   if (o.file.empty()) {
-    Session reader(s);
-    if (reader.Open(out) || ReadWindows(reader, out, &m)) return 1;
+    // What the device has now, changed by the options: the windows are read, not printed.
+    DeviceCall read = MotionGetCall();
+    read.print = [&m](Output &, const CallResult &result) {
+      m = *static_cast<const Windows *>(result.buffers.get());
+    };
+    if (RunDeviceCall(s, out, read)) return 1;
     ApplyOptions(o, set, &m);
   }
   DeviceCall call{"Kavrel_SetMotionDetectionInfo", "windows set"};
@@ -254,23 +258,7 @@ int RunSet(const Settings &s, Output &out, const SetOptions &o, CLI::App *set) {
 void DefineMotionCalls(CLI::App *motion, CallCommands *calls) {
   auto *get = motion->add_subcommand("get", "print the windows (a table, or --json)");
   calls->push_back({get, [](Output &, DeviceCall *call) {
-                      *call = {"Kavrel_GetMotionDetectionInfo", ""};
-                      // The windows are read into the result's own buffer, which lives until
-                      // the callback; its value is the count.
-                      call->run = [](DeviceHandle device, int async, CallResult *result) {
-                        auto m = std::make_shared<Windows>();
-                        result->buffers = m;
-                        result->on_value = [m](uintptr_t value) {
-                          m->count = static_cast<uint32_t>(value);
-                          return WindowsText(*m);
-                        };
-                        uint32_t rc = Kavrel_GetMotionDetectionInfo(device, m->w, &m->count, 0, async);
-                        if (!rc && !async) result->detail = WindowsText(*m);
-                        return rc;
-                      };
-                      call->print = [](Output &out, const CallResult &result) {
-                        PrintWindows(out, *static_cast<const Windows *>(result.buffers.get()));
-                      };
+                      *call = MotionGetCall();
                       return 0;
                     }});
 }
