@@ -183,8 +183,8 @@ struct ConfigValue {
 };
 
 // The values of a configuration file's text. False, with the line named in `error`, for text
-// that cannot be given back value by value (a value outside a key, a second plain value of
-// one key, no value at all): such a file is refused before anything is sent.
+// that cannot be given back value by value (a key outside a section, a value outside a key,
+// a second plain value of one key, no value at all): such a file is refused before anything is sent.
 bool ConfigValues(const std::string &text, std::vector<ConfigValue> *values, std::string *error);
 
 // Writes `values` into the device's local configuration (level 0), then stores it on the

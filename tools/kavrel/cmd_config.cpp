@@ -111,6 +111,9 @@ bool ConfigValues(const std::string &text, std::vector<ConfigValue> *values, std
     if (ConfigEnclosed(line, '[', ']', &name) || ConfigEnclosed(line, '<', '>', &name)) {
       end_key();
       bool is_section = line[0] == '[';
+      if (!is_section && section.empty()) {
+        return *error = "line " + std::to_string(number + 1) + ": a key outside a section", false;
+      }
       (is_section ? section : key) = name;
       if (is_section) key.clear();
       key_has_value = is_section;
