@@ -22,16 +22,20 @@ devsim_ctl POST /devices/km4130-03/faults '{"status": 500}' >/dev/null
 devsim_ctl POST /devices/km2401-04/faults '{"no_answer": true}' >/dev/null
 fleet=(fleet --inventory "$inv" --timeout 2000)
 
-# json_check NAME: stdout holds one JSON line per device and a summary; the faulty devices
-# failed, every other one succeeded.
+# json_check NAME [COUNT BAD...]: stdout holds one JSON line per device (COUNT, 30 by default)
+# and a summary; the BAD devices (the three faulty ones by default) failed, every other one
+# succeeded.
 json_check() {
-  if /usr/bin/python3 - "$out" <<'PY'; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $1"; cat "$out"; fi
+  local name=$1
+  shift
+  [ $# -gt 0 ] || set -- 30 km3111-02 km4130-03 km2401-04
+  if /usr/bin/python3 - "$out" "$@" <<'PY'; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $name"; cat "$out"; fi
 import json, sys
 lines = [json.loads(l) for l in open(sys.argv[1])]
 *devices, summary = lines
-bad = {"km3111-02", "km4130-03", "km2401-04"}
-assert summary["summary"] and summary["devices"] == 30 and summary["failed"] == 3, summary
-assert len(devices) == 30, len(devices)
+count, bad = int(sys.argv[2]), set(sys.argv[3:])
+assert summary["summary"] and summary["devices"] == count and summary["failed"] == len(bad), summary
+assert len(devices) == count, len(devices)
 for d in devices:
     assert d["ok"] == (d["device"] not in bad), d
     assert d["ok"] or d["code"] != "0x00000000", d
@@ -71,6 +75,69 @@ print(e["method"], e["path"], e["query"], e["status"])')" = "GET /cgi-bin/sysinf
 else
   failed=$((failed + 1)); echo "FAIL: http get did not reach km2401-02 as sent"
 fi
+
+# The device commands over three devices, one of them with a wrong password: each healthy
+# device reports its own result in its JSON line, the faulty one fails, the exit status is 1.
+few=("${fleet[@]}" --name km2401-01,km2401-02,km3111-02)
+call_case() {  # NAME PATTERN ARGS...: every healthy device's line matches PATTERN
+  local name=$1 pattern=$2
+  shift 2
+  check "$name" 1 "$pattern" -- --json "${few[@]}" "$@"
+  json_check "$name json lines" 3 km3111-02
+}
+call_case "do" '"device":"km2401-02","ok":true.*"detail":"outputs set"' do high low
+call_case "ptz" '"device":"km2401-02","ok":true.*"detail":"sent"' ptz 1 up
+call_case "move" '"device":"km2401-02","ok":true.*"detail":"moved"' move 1 10 20
+call_case "preset" '"device":"km2401-02","ok":true.*"detail":"preset door added"' preset add 1 door
+call_case "setparam" '"device":"km2401-02","ok":true.*"detail":"set"' setparam --hostname fleetcam
+call_case "http get --read" '"device":"km2401-02","ok":true.*"detail":"model=KM2401' http get --read /cgi-bin/sysinfo.cgi
+call_case "motion get" '"device":"km2401-02","ok":true.*"detail":"1 window' motion get
+call_case "open" '"device":"km2401-02","ok":true.*"detail":"KM2401-V' open
+call_case "config get" '"device":"km2401-02","ok":true.*"detail":"fleetcam"' config get SYSTEM 'host name'
+call_case "config set" '"device":"km2401-02","ok":true.*"detail":"\[SYSTEM\] <host name> = fleet2' \
+  config set SYSTEM 'host name' fleet2
+call_case "config push" '"device":"km2401-02","ok":true.*"detail":"configuration sent"' config push
+check "a bad level sends nothing" 2 'bad level "up"' -- "${few[@]}" do up
+# What the devices themselves now hold.
+if /usr/bin/python3 - "$DEVSIM_CONTROL" <<'PY'; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: device state after the commands"; fi
+import json, sys, urllib.request
+def get(path):
+    return json.load(urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}{path}"))
+for name in ("km2401-01", "km2401-02"):
+    assert get(f"/devices/{name}/do")["levels"][:2] == [1, 0], get(f"/devices/{name}/do")
+    assert "door" in json.dumps(get(f"/devices/{name}/ptz")), get(f"/devices/{name}/ptz")
+PY
+
+# config restore: a backup written back after a change. km2401-02 has no file and fails
+# alone, named; km3111-01's file cannot be read back value by value and is refused before
+# anything reaches it; the rest get their backed-up configuration again.
+saved=$DEVSIM_WORKDIR/saved
+trio=("${fleet[@]}" --name km2401-01,km2401-02,km3111-01)
+check "backup before restore" 0 '3 devices: 3 ok' -- "${trio[@]}" config backup "$saved"
+check "change after backup" 0 '3 devices: 3 ok' -- "${trio[@]}" config set SYSTEM 'host name' changed
+rm "$saved/km2401-02.ini"
+printf 'stray value\n[SYSTEM]\n' >"$saved/km3111-01.ini"
+sent_before=$(devsim_ctl GET '/log?device=km3111-01' | /usr/bin/python3 -c 'import json,sys; print(len(json.load(sys.stdin)["entries"]))')
+check "restore" 1 'km2401-02 +failed +0x80060308 KAVREL_E_FILE .*km2401-02.ini' -- "${trio[@]}" config restore "$saved"
+check "restore names the bad line" 1 'km3111-01 +failed +0x80000003 .*km3111-01.ini: line 1: a value outside a key' \
+  -- "${trio[@]}" config restore "$saved"
+check "restore json" 1 '"failed":2' -- --json "${trio[@]}" config restore "$saved"
+json_check "restore json lines" 3 km2401-02 km3111-01
+sent_after=$(devsim_ctl GET '/log?device=km3111-01' | /usr/bin/python3 -c 'import json,sys; print(len(json.load(sys.stdin)["entries"]))')
+if [ "$sent_before" = "$sent_after" ] && /usr/bin/python3 - "$DEVSIM_WORKDIR" "$saved" <<'PY'; then
+import sys
+work, saved = sys.argv[1:]
+def config(name):
+    return open(f"{work}/{name}/ftp/config.ini", newline="").read().replace("\r\n", "\n").strip()
+assert config("km2401-01") == open(f"{saved}/km2401-01.ini").read().strip(), config("km2401-01")
+assert "<host name>\nchanged" in config("km2401-02"), config("km2401-02")
+assert "<host name>\nchanged" in config("km3111-01"), config("km3111-01")
+PY
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); echo "FAIL: restore: configurations ($sent_before, $sent_after requests to km3111-01)"
+fi
+check "restore from no folder" 2 'no folder' -- "${trio[@]}" config restore "$DEVSIM_WORKDIR/none"
 
 # Ctrl-C while km2401-04 keeps its request unanswered: withdrawn, every device reported.
 "$kavrel" --json fleet --inventory "$inv" --timeout 60000 di >"$out" 2>"$err" &

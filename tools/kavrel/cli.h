@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,7 +53,6 @@ struct Completion {
   uint32_t operation = 0;
   uint32_t status = 0;
   uintptr_t value = 0;
-  uint32_t inputs[4] = {0, 0, 0, 0};
   std::function<void(uint32_t operation, uint32_t status, uintptr_t value)> on_callback;
 };
 
@@ -110,7 +110,85 @@ void AddMotionCommands(CLI::App &app, const Settings &s, Output &out, Commands &
 // fleet: one subcommand over every device of an inventory file.
 void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands);
 
-// Opens the session, runs `start`, waits for its callback with --async, and prints `done` or
-// the failure. The exit status.
-int RunDeviceCall(const Settings &s, Output &out, const char *call, const char *done,
-                  const std::function<uint32_t(Session &)> &start);
+// ---- Device calls: the commands that `kavrel CMD` runs on one device and `kavrel fleet CMD`
+// on every device of an inventory. Each is defined once, in its family's file: its options,
+// their check, and its library call on any device.
+
+// What one device's call leaves behind.
+struct CallResult {
+  // What a synchronous call read (a value, a model); on a failure, the library function that
+  // failed when it is not the call's own.
+  std::string detail;
+  // What an asynchronous call reads into: kept alive until its callback.
+  std::shared_ptr<void> buffers;
+  // Runs inside the callback of a success: the callback's value (valid only then) as text.
+  std::function<std::string(uintptr_t value)> on_value;
+  // The status of the success: 0, or one of the call's other successes.
+  uint32_t status = 0;
+};
+
+struct DeviceCall {
+  std::string call;  // the library function, named in a failure
+  std::string done;  // what a single device's success prints, unless `print` is given
+  // The device is described with its whole configuration first: a configuration transfer,
+  // which a fleet runs --parallel at a time on threads of its own. Otherwise the device is
+  // described by its type alone and a fleet has every call in flight at once.
+  bool configured = false;
+  // With async 1 the callback brings the outcome; false for calls that never call back.
+  bool calls_back = true;
+  // The results and callback statuses that mean success; 0 alone when not given.
+  bool (*succeeded)(uint32_t status) = nullptr;
+  bool Succeeded(uint32_t status) const { return succeeded ? succeeded(status) : status == 0; }
+  // Makes the call on `device`.
+  std::function<uint32_t(DeviceHandle device, int async, CallResult *result)> run;
+  // Prints a single device's success; by default out.Done(done).
+  std::function<void(Output &out, const CallResult &result)> print;
+};
+
+// A subcommand whose parsed options make its call: 0, or the exit status 2 after a usage
+// message (nothing has been sent then).
+struct CallCommand {
+  CLI::App *app;
+  std::function<int(Output &out, DeviceCall *call)> make;
+};
+using CallCommands = std::vector<CallCommand>;
+
+// Each family adds its calls under `parent` (kavrel itself or kavrel fleet). Their options
+// live in static storage of the family's file, shared by both trees: one run parses one.
+void DefineIoCalls(CLI::App *parent, CallCommands *calls);       // di, do, http get|post
+void DefinePtzCalls(CLI::App *parent, CallCommands *calls);      // ptz, move, preset
+void DefineParamCalls(CLI::App *parent, CallCommands *calls);    // setparam
+void DefineMotionCalls(CLI::App *motion, CallCommands *calls);   // motion get
+// open under `parent`; push, get and set under `config`.
+void DefineConfigCalls(CLI::App *parent, CLI::App *config, CallCommands *calls);
+
+// Runs `call` on the one device of the options: opens the session (describing the device
+// with its configuration when the call needs it), waits for the callback with --async, and
+// prints the success or the failure. The exit status.
+int RunDeviceCall(const Settings &s, Output &out, const DeviceCall &call);
+
+// The single-device commands of `calls`, run by RunDeviceCall.
+void AddSingleDeviceCalls(const CallCommands &calls, const Settings &s, Output &out,
+                          Commands &commands);
+
+// The device's local configuration as the library holds it (level 0). 0 or a result code.
+uint32_t ConfigReadLocal(DeviceHandle device, std::string *text);
+
+// One value of a configuration file, as Kavrel_SetSysInfo takes it; `line` is the value's
+// line in the file.
+struct ConfigValue {
+  std::string section, key, value;
+  int32_t index = -1;
+  int line = 0;
+};
+
+// The values of a configuration file's text. False, with the line named in `error`, for text
+// that cannot be given back value by value (a key outside a section, a value outside a key,
+// a second plain value of one key, no value at all): such a file is refused before anything is sent.
+bool ConfigValues(const std::string &text, std::vector<ConfigValue> *values, std::string *error);
+
+// Writes `values` into the device's local configuration (level 0), then stores it on the
+// device (synchronously). On a failure `detail` names the step and the file's line. 0 or a
+// result code.
+uint32_t ConfigRestore(DeviceHandle device, const std::vector<ConfigValue> &values,
+                       std::string *detail);

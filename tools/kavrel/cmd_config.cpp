@@ -4,29 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 
 namespace {
-
-// Runs one more asynchronous step of the session and checks its callback's status.
-uint32_t AwaitNext(Session &session, Output &out, const char *what, uint32_t rc) {
-  if (rc) return out.Failure(what, rc);
-  rc = session.Await(out, what);
-  if (rc) return rc;
-  Completion &c = session.completion();
-  if (session.settings().async && c.status) return out.Failure(what, c.status);
-  return 0;
-}
-
-void ResetCompletion(Session &session) {
-  Completion &c = session.completion();
-  std::lock_guard<std::mutex> hold(c.mutex);
-  c.done = false;
-}
 
 void PrintValue(Output &out, const char *key, const std::string &value) {
   if (out.json()) {
@@ -36,36 +20,12 @@ void PrintValue(Output &out, const char *key, const std::string &value) {
   }
 }
 
-int RunOpen(const Settings &s, Output &out) {
-  Session session(s);
-  if (session.Describe(out)) return 1;
-  char model[KAVREL_MODEL_MAX];
-  uint32_t rc = Kavrel_GetDeviceModel(session.device(), model);
-  if (rc) return out.Failure("Kavrel_GetDeviceModel", rc), 1;
-  rc = Kavrel_OpenDevice(session.device(), model);
-  if (rc) return out.Failure("Kavrel_OpenDevice", rc), 1;
-  PrintValue(out, "model", model);
-  return 0;
-}
-
-// The local configuration as the library holds it.
-uint32_t ReadConfig(Session &session, Output &out, std::string *text) {
-  uint32_t size = 0;
-  uint32_t rc = Kavrel_ReadLocalConfig(session.device(), nullptr, &size);
-  if (rc != 0 && rc != KAVREL_E_INVALIDARG) return out.Failure("Kavrel_ReadLocalConfig", rc);
-  std::vector<char> buffer(size + 1);
-  size = static_cast<uint32_t>(buffer.size());
-  rc = Kavrel_ReadLocalConfig(session.device(), buffer.data(), &size);
-  if (rc) return out.Failure("Kavrel_ReadLocalConfig", rc);
-  text->assign(buffer.data(), size);
-  return 0;
-}
-
 int RunPull(const Settings &s, Output &out, const std::string &file) {
   Session session(s);
   if (session.Describe(out)) return 1;
   std::string text;
-  if (ReadConfig(session, out, &text)) return 1;
+  uint32_t rc = ConfigReadLocal(session.device(), &text);
+  if (rc) return out.Failure("Kavrel_ReadLocalConfig", rc), 1;
   if (file.empty()) {
     if (out.json()) {
       PrintValue(out, "config", text);
@@ -86,76 +46,183 @@ int RunPull(const Settings &s, Output &out, const std::string &file) {
   return 0;
 }
 
-uint32_t Push(Session &session, Output &out) {
-  ResetCompletion(session);
-  return AwaitNext(session, out, "Kavrel_UpdateRemoteConfig",
-                   Kavrel_UpdateRemoteConfig(session.device(), session.async()));
-}
-
-int RunPush(const Settings &s, Output &out) {
-  Session session(s);
-  if (session.Describe(out)) return 1;
-  if (Push(session, out)) return 1;
-  out.Done("configuration sent");
-  return 0;
-}
-
-int RunGet(const Settings &s, Output &out, const std::string &section, const std::string &key,
-           int index) {
-  Session session(s);
-  if (session.Describe(out)) return 1;
-  char value[KAVREL_VALUE_MAX];
-  uint32_t rc = Kavrel_GetSysInfo(session.device(), value, section.c_str(), key.c_str(), index);
-  if (rc) return out.Failure("Kavrel_GetSysInfo", rc), 1;
-  PrintValue(out, "value", value);
-  return 0;
-}
-
-int RunSet(const Settings &s, Output &out, const std::string &section, const std::string &key,
-           const std::string &value, int index) {
-  Session session(s);
-  if (session.Describe(out)) return 1;
-  uint32_t rc = Kavrel_SetSysInfo(session.device(), value.c_str(), section.c_str(), key.c_str(),
-                                  index);
-  if (rc) return out.Failure("Kavrel_SetSysInfo", rc), 1;
-  if (Push(session, out)) return 1;
-  if (out.json()) {
-    out.Done("");
-  } else {
-    printf("[%s] <%s> = %s sent to the device\n", section.c_str(), key.c_str(), value.c_str());
+// Sets one value, then stores the configuration on the device.
+uint32_t SetAndPush(DeviceHandle device, int async, CallResult *result, const std::string &section,
+                    const std::string &key, const std::string &value, int index) {
+  uint32_t rc = Kavrel_SetSysInfo(device, value.c_str(), section.c_str(), key.c_str(), index);
+  if (rc) {
+    result->detail = "Kavrel_SetSysInfo";
+    return rc;
   }
-  return 0;
+  return Kavrel_UpdateRemoteConfig(device, async);
+}
+
+// ---- A configuration file read back value by value ------------------------------------------
+
+bool ConfigEnclosed(const std::string &line, char open, char close, std::string *inner) {
+  if (line.size() < 3 || line.front() != open || line.back() != close) return false;
+  *inner = line.substr(1, line.size() - 2);
+  return true;
+}
+
+// "(N)text": N and text.
+bool ConfigIndexed(const std::string &line, int32_t *index, std::string *value) {
+  size_t close = line.find(')');
+  if (line.empty() || line[0] != '(' || close == std::string::npos || close == 1 || close > 6) {
+    return false;
+  }
+  int32_t n = 0;
+  for (size_t i = 1; i < close; ++i) {
+    if (line[i] < '0' || line[i] > '9') return false;
+    n = n * 10 + (line[i] - '0');
+  }
+  *index = n;
+  *value = line.substr(close + 1);
+  return true;
 }
 
 }  // namespace
 
-void AddConfigCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
-  static std::string file, section, key, value;
+uint32_t ConfigReadLocal(DeviceHandle device, std::string *text) {
+  uint32_t size = 0;
+  uint32_t rc = Kavrel_ReadLocalConfig(device, nullptr, &size);
+  if (rc != 0 && rc != KAVREL_E_INVALIDARG) return rc;
+  std::vector<char> buffer(size + 1);
+  size = static_cast<uint32_t>(buffer.size());
+  rc = Kavrel_ReadLocalConfig(device, buffer.data(), &size);
+  if (rc) return rc;
+  text->assign(buffer.data(), size);
+  return 0;
+}
+
+bool ConfigValues(const std::string &text, std::vector<ConfigValue> *values, std::string *error) {
+  std::istringstream in(text);
+  std::string line, section, key;
+  bool key_has_value = true, key_has_plain = false;
+  int number = 0, key_line = 0;
+  auto end_key = [&] {  // a key without a value line comes back with an empty value
+    if (!key_has_value) values->push_back({section, key, "", -1, key_line});
+  };
+  for (; std::getline(in, line); ++number) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string name, value;
+    int32_t index = -1;
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    if (ConfigEnclosed(line, '[', ']', &name) || ConfigEnclosed(line, '<', '>', &name)) {
+      end_key();
+      bool is_section = line[0] == '[';
+      if (!is_section && section.empty()) {
+        return *error = "line " + std::to_string(number + 1) + ": a key outside a section", false;
+      }
+      (is_section ? section : key) = name;
+      if (is_section) key.clear();
+      key_has_value = is_section;
+      key_has_plain = false;
+      key_line = number + 1;
+      continue;
+    }
+    if (key.empty()) return *error = "line " + std::to_string(number + 1) + ": a value outside a key", false;
+    if (!ConfigIndexed(line, &index, &value)) {
+      if (key_has_plain) {
+        return *error = "line " + std::to_string(number + 1) + ": a second plain value of <" + key + ">",
+               false;
+      }
+      key_has_plain = true;
+      value = line;
+    }
+    key_has_value = true;
+    values->push_back({section, key, value, index, number + 1});
+  }
+  end_key();
+  // An empty file is a backup cut short, not a configuration to give back.
+  if (values->empty()) return *error = "no value in the file", false;
+  return true;
+}
+
+uint32_t ConfigRestore(DeviceHandle device, const std::vector<ConfigValue> &values,
+                       std::string *detail) {
+  for (const ConfigValue &v : values) {
+    uint32_t rc = Kavrel_SetSysInfo(device, v.value.c_str(), v.section.c_str(), v.key.c_str(), v.index);
+    if (rc) {
+      *detail = "Kavrel_SetSysInfo, line " + std::to_string(v.line);
+      return rc;
+    }
+  }
+  uint32_t rc = Kavrel_UpdateRemoteConfig(device, 0);
+  if (rc) *detail = "Kavrel_UpdateRemoteConfig";
+  return rc;
+}
+
+void DefineConfigCalls(CLI::App *parent, CLI::App *config, CallCommands *calls) {
+  static std::string section, key, value;
   static int index = -1;
 
-  auto *open = app.add_subcommand(
+  auto *open = parent->add_subcommand(
       "open", "describe the device with its configuration, read its model and bind it");
-  commands.push_back({open, [&s, &out] { return RunOpen(s, out); }});
-
-  auto *config = app.add_subcommand("config", "the device's whole configuration file");
-  config->require_subcommand(1);
-  auto *pull = config->add_subcommand("pull", "fetch the configuration; print it or save it");
-  pull->add_option("file", file, "write it to this file instead of printing it");
-  commands.push_back({pull, [&s, &out] { return RunPull(s, out, file); }});
+  calls->push_back({open, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_OpenDevice", "", true, false};
+                      call->run = [](DeviceHandle device, int, CallResult *result) {
+                        char model[KAVREL_MODEL_MAX];
+                        uint32_t rc = Kavrel_GetDeviceModel(device, model);
+                        if (rc) return result->detail = "Kavrel_GetDeviceModel", rc;
+                        rc = Kavrel_OpenDevice(device, model);
+                        if (!rc) result->detail = model;
+                        return rc;
+                      };
+                      call->print = [](Output &out, const CallResult &r) { PrintValue(out, "model", r.detail); };
+                      return 0;
+                    }});
 
   auto *push = config->add_subcommand("push", "fetch the configuration and send it back");
-  commands.push_back({push, [&s, &out] { return RunPush(s, out); }});
+  calls->push_back({push, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_UpdateRemoteConfig", "configuration sent", true};
+                      call->run = [](DeviceHandle device, int async, CallResult *) {
+                        return Kavrel_UpdateRemoteConfig(device, async);
+                      };
+                      return 0;
+                    }});
 
   auto *get = config->add_subcommand("get", "print one value of the configuration");
   get->add_option("section", section, "section name, e.g. SYSTEM")->required();
   get->add_option("key", key, "key name, e.g. \"host name\"")->required();
   get->add_option("--index", index, "entry of an indexed list (default: the plain value)");
-  commands.push_back({get, [&s, &out] { return RunGet(s, out, section, key, index); }});
+  calls->push_back({get, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_GetSysInfo", "", true, false};
+                      call->run = [](DeviceHandle device, int, CallResult *result) {
+                        char text[KAVREL_VALUE_MAX];
+                        uint32_t rc = Kavrel_GetSysInfo(device, text, section.c_str(), key.c_str(), index);
+                        if (!rc) result->detail = text;
+                        return rc;
+                      };
+                      call->print = [](Output &out, const CallResult &r) { PrintValue(out, "value", r.detail); };
+                      return 0;
+                    }});
 
   auto *set = config->add_subcommand("set", "change one value: fetch, change, send back");
   set->add_option("section", section, "section name")->required();
   set->add_option("key", key, "key name")->required();
   set->add_option("value", value, "the new value")->required();
   set->add_option("--index", index, "entry of an indexed list (default: the plain value)");
-  commands.push_back({set, [&s, &out] { return RunSet(s, out, section, key, value, index); }});
+  calls->push_back({set, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_UpdateRemoteConfig",
+                               "[" + section + "] <" + key + "> = " + value + " sent to the device",
+                               true};
+                      call->run = [](DeviceHandle device, int async, CallResult *result) {
+                        return SetAndPush(device, async, result, section, key, value, index);
+                      };
+                      return 0;
+                    }});
+}
+
+void AddConfigCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
+  static std::string file;
+  auto *config = app.add_subcommand("config", "the device's whole configuration file");
+  config->require_subcommand(1);
+  auto *pull = config->add_subcommand("pull", "fetch the configuration; print it or save it");
+  pull->add_option("file", file, "write it to this file instead of printing it");
+  commands.push_back({pull, [&s, &out] { return RunPull(s, out, file); }});
+
+  CallCommands calls;
+  DefineConfigCalls(&app, config, &calls);
+  AddSingleDeviceCalls(calls, s, out, commands);
 }

@@ -2,6 +2,8 @@
 // generic CGI requests.
 #include <string.h>
 
+#include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,41 +30,10 @@ bool ParseLevel(const std::string &text, uint32_t *level) {
   return false;
 }
 
-int RunDi(const Settings &s, Output &out) {
-  Session session(s);
-  uint32_t rc = session.Open(out);
-  if (rc) return 1;
-  uint32_t in[4] = {0, 0, 0, 0};
-  rc = Kavrel_GetDIStatus(session.device(), &in[0], &in[1], &in[2], &in[3], session.async());
-  if (rc) return out.Failure("Kavrel_GetDIStatus", rc), 1;
-  if (session.Await(out, "Kavrel_GetDIStatus")) return 1;
-  if (s.async) {
-    if (session.completion().status != 0) return out.Failure("digital inputs", session.completion().status), 1;
-    memcpy(in, session.completion().inputs, sizeof(in));
-  }
-  out.Inputs(in, LevelName);
-  return 0;
-}
-
-int RunDo(const Settings &s, Output &out, const std::vector<std::string> &levels_text) {
-  std::vector<uint32_t> levels;
-  for (const std::string &t : levels_text) {
-    uint32_t level = 0;
-    if (!ParseLevel(t, &level)) {
-      out.Usage("bad level \"" + t + "\": use high, low or keep (or 300, 301, 0)");
-      return 2;
-    }
-    levels.push_back(level);
-  }
-  Session session(s);
-  if (session.Open(out)) return 1;
-  uint32_t rc = Kavrel_SetDOLevelEx(session.device(), levels.data(),
-                                    static_cast<int32_t>(levels.size()), session.async());
-  if (rc) return out.Failure("Kavrel_SetDOLevelEx", rc), 1;
-  if (session.Await(out, "Kavrel_SetDOLevelEx")) return 1;
-  if (s.async && session.completion().status) return out.Failure("outputs", session.completion().status), 1;
-  out.Done("outputs set");
-  return 0;
+std::string InputsText(const uint32_t in[4]) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += std::string(i ? " " : "") + LevelName(in[i]);
+  return text;
 }
 
 int RunUartWrite(const Settings &s, Output &out, unsigned port, const std::string &data) {
@@ -93,31 +64,6 @@ int RunUartRead(const Settings &s, Output &out, unsigned port, unsigned size, un
   uint32_t status = s.async ? session.completion().status : rc;
   if (!ReadSucceeded(status)) return out.Failure("serial read", status), 1;
   out.Data(buffer.data(), strlen(buffer.data()), status);
-  return 0;
-}
-
-int RunHttp(const Settings &s, Output &out, const std::string &path, bool post, bool read,
-            unsigned size) {
-  Session session(s);
-  if (session.Open(out)) return 1;
-  if (!read) {
-    uint32_t rc = Kavrel_HttpOperation(session.device(), path.c_str(), post ? 1 : 0, session.async());
-    if (rc) return out.Failure("Kavrel_HttpOperation", rc), 1;
-    if (session.Await(out, "Kavrel_HttpOperation")) return 1;
-    if (s.async && session.completion().status) return out.Failure("request", session.completion().status), 1;
-    out.Done("request accepted");
-    return 0;
-  }
-  std::vector<char> buffer(size < 2 ? 2 : size);
-  uint32_t length = static_cast<uint32_t>(buffer.size());
-  uint32_t rc = Kavrel_HttpOperationRead(session.device(), path.c_str(), buffer.data(), &length,
-                                         post ? 1 : 0, session.async());
-  if (!ReadSucceeded(rc)) return out.Failure("Kavrel_HttpOperationRead", rc), 1;
-  if (session.Await(out, "Kavrel_HttpOperationRead")) return 1;
-  uint32_t status = s.async ? session.completion().status : rc;
-  if (!ReadSucceeded(status)) return out.Failure("request", status), 1;
-  if (s.async) length = static_cast<uint32_t>(session.completion().value);
-  out.Data(buffer.data(), length, status);
   return 0;
 }
 
@@ -161,16 +107,111 @@ int RunCgi(Output &out, const std::string &model, unsigned command) {
 
 }  // namespace
 
+// A reply read into the result's buffer; asynchronously its length comes with the callback.
+struct HttpReply {
+  std::vector<char> data;
+  uint32_t length = 0;
+  std::string Text() const { return std::string(data.data(), length); }
+};
+
+void DefineHttpCalls(CLI::App *parent, CallCommands *calls) {
+  static std::string path;
+  static bool read = false;
+  static unsigned size = 4096;
+  auto *http = parent->add_subcommand("http", "send any CGI request to the device");
+  http->require_subcommand(1);
+  for (bool post : {false, true}) {
+    auto *m = http->add_subcommand(post ? "post" : "get", post ? "POST the path (its query becomes the body)"
+                                                            : "GET the path");
+    m->add_option("path", path, "path beginning with '/', e.g. /cgi-bin/sysinfo.cgi")->required();
+    m->add_flag("--read", read, "print the reply body");
+    m->add_option("--size", size, "reply buffer size, default 4096");
+    calls->push_back({m, [post](Output &, DeviceCall *call) {
+                        if (!read) {
+                          *call = {"Kavrel_HttpOperation", "request accepted"};
+                          call->run = [post](DeviceHandle device, int async, CallResult *) {
+                            return Kavrel_HttpOperation(device, path.c_str(), post ? 1 : 0, async);
+                          };
+                          return 0;
+                        }
+                        *call = {"Kavrel_HttpOperationRead", ""};
+                        call->succeeded = ReadSucceeded;
+                        call->run = [post](DeviceHandle device, int async, CallResult *result) {
+                          auto reply = std::make_shared<HttpReply>();
+                          reply->data.resize(size < 2 ? 2 : size);
+                          reply->length = static_cast<uint32_t>(reply->data.size());
+                          result->buffers = reply;
+                          result->on_value = [reply](uintptr_t value) {
+                            reply->length = static_cast<uint32_t>(value);
+                            return reply->Text();
+                          };
+                          uint32_t rc = Kavrel_HttpOperationRead(device, path.c_str(), reply->data.data(),
+                                                                 &reply->length, post ? 1 : 0, async);
+                          if (ReadSucceeded(rc) && !async) result->detail = reply->Text();
+                          return rc;
+                        };
+                        call->print = [](Output &out, const CallResult &result) {
+                          const auto *reply = static_cast<const HttpReply *>(result.buffers.get());
+                          out.Data(reply->data.data(), reply->length, result.status);
+                        };
+                        return 0;
+                      }});
+  }
+}
+
+void DefineIoCalls(CLI::App *parent, CallCommands *calls) {
+  DefineHttpCalls(parent, calls);
+  auto *di = parent->add_subcommand("di", "read the digital inputs");
+  calls->push_back({di, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_GetDIStatus", ""};
+                      // The levels land in the result's buffer: written there by a synchronous
+                      // call, copied from the callback's value (valid only then) otherwise.
+                      call->run = [](DeviceHandle device, int async, CallResult *result) {
+                        auto in = std::make_shared<std::array<uint32_t, 4>>();
+                        result->buffers = in;
+                        result->on_value = [in](uintptr_t value) {
+                          if (value) memcpy(in->data(), reinterpret_cast<const void *>(value), sizeof(*in));
+                          return InputsText(in->data());
+                        };
+                        uint32_t *l = in->data();
+                        uint32_t rc = Kavrel_GetDIStatus(device, &l[0], &l[1], &l[2], &l[3], async);
+                        if (!rc && !async) result->detail = InputsText(l);
+                        return rc;
+                      };
+                      call->print = [](Output &out, const CallResult &result) {
+                        out.Inputs(static_cast<const uint32_t *>(result.buffers.get()), LevelName);
+                      };
+                      return 0;
+                    }});
+
+  static std::vector<std::string> levels_text;
+  auto *dout = parent->add_subcommand("do", "set the digital outputs: one level per output, in order");
+  dout->add_option("levels", levels_text, "high|low|keep (or 300|301|0), output 1 first")->required();
+  calls->push_back({dout, [](Output &out, DeviceCall *call) {
+                      std::vector<uint32_t> levels;
+                      for (const std::string &t : levels_text) {
+                        uint32_t level = 0;
+                        if (!ParseLevel(t, &level)) {
+                          out.Usage("bad level \"" + t + "\": use high, low or keep (or 300, 301, 0)");
+                          return 2;
+                        }
+                        levels.push_back(level);
+                      }
+                      *call = {"Kavrel_SetDOLevelEx", "outputs set"};
+                      call->run = [levels](DeviceHandle device, int async, CallResult *) {
+                        return Kavrel_SetDOLevelEx(device, levels.data(),
+                                                   static_cast<int32_t>(levels.size()), async);
+                      };
+                      return 0;
+                    }});
+}
+
 void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
-  static std::vector<std::string> levels;
   static unsigned port = 1;
   static std::string data;
   static unsigned size = 256, wait = 0;
   static bool flush = false;
   static std::string read_data;
-  static std::string path;
-  static bool read = false;
-  static unsigned http_size = 4096;
   static std::string model;
   static unsigned command = 0;
 
@@ -180,12 +221,9 @@ void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &
   auto *info = app.add_subcommand("info", "describe the model given by --type");
   commands.push_back({info, [&s, &out] { return RunInfo(s, out); }});
 
-  auto *di = app.add_subcommand("di", "read the digital inputs");
-  commands.push_back({di, [&s, &out] { return RunDi(s, out); }});
-
-  auto *dout = app.add_subcommand("do", "set the digital outputs: one level per output, in order");
-  dout->add_option("levels", levels, "high|low|keep (or 300|301|0), output 1 first")->required();
-  commands.push_back({dout, [&s, &out] { return RunDo(s, out, levels); }});
+  CallCommands calls;
+  DefineIoCalls(&app, &calls);
+  AddSingleDeviceCalls(calls, s, out, commands);
 
   auto *uart = app.add_subcommand("uart", "exchange data with a serial port");
   uart->require_subcommand(1);
@@ -202,18 +240,6 @@ void AddDeviceCommands(CLI::App &app, const Settings &s, Output &out, Commands &
   commands.push_back({ur, [&s, &out, rd] {
                         return RunUartRead(s, out, port, size, wait, flush, read_data, rd->count() > 0);
                       }});
-
-  auto *http = app.add_subcommand("http", "send any CGI request to the device");
-  http->require_subcommand(1);
-  for (const char *method : {"get", "post"}) {
-    bool post = strcmp(method, "post") == 0;
-    auto *m = http->add_subcommand(method, post ? "POST the path (its query becomes the body)"
-                                                : "GET the path");
-    m->add_option("path", path, "path beginning with '/', e.g. /cgi-bin/sysinfo.cgi")->required();
-    m->add_flag("--read", read, "print the reply body");
-    m->add_option("--size", http_size, "reply buffer size, default 4096");
-    commands.push_back({m, [&s, &out, post] { return RunHttp(s, out, path, post, read, http_size); }});
-  }
 
   auto *cgi = app.add_subcommand("cgi", "print a model's CGI path for a command number");
   cgi->add_option("model", model, "model or friendly name, e.g. KM3111 or KM3111-V1.0.2")->required();

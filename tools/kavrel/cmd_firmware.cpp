@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "cli.h"
-#include "terminal.h"
+#include "host_os.h"
 
 namespace {
 
@@ -236,7 +236,7 @@ int RunUpgrade(const Settings &s, Output &out) {
   if (ApplyUpgradeOptions(session.device(), out)) return 1;
   Progress progress;
   progress.json = s.json;
-  progress.bar = Terminal_IsTerminal(stderr);
+  progress.bar = HostOs_IsTerminal(stderr);
   UpgradeRequest request{};
   memcpy(request.path, g_upgrade.file.data(), g_upgrade.file.size());
   request.callback = OnProgress;

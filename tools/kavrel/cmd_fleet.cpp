@@ -19,7 +19,7 @@
 
 #include "cli.h"
 #include "fleet_inventory.h"
-#include "terminal.h"
+#include "host_os.h"
 
 namespace {
 
@@ -37,6 +37,7 @@ struct FleetDevice {
   std::string code_name;  // the result code's name, or the callback status's meaning
   std::string detail;  // what succeeded, e.g. the input levels or the file written
   uint32_t sent = 0, total = 0;  // an upgrade's upload, from its progress callback
+  CallResult result;  // what the device's call left for its callback
   FleetClock::time_point start, end;
 };
 
@@ -46,6 +47,7 @@ struct FleetBoard {
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<FleetDevice> devices;
+  const DeviceCall *call = nullptr;  // the command every device runs, when it is a device call
   size_t finished = 0;
   size_t failures = 0;
   bool aborted = false;
@@ -75,16 +77,6 @@ struct FleetCallbackContext {
   size_t index;
 };
 
-const char *FleetLevel(uint32_t level) {
-  return level == KAVREL_LEVEL_HIGH ? "high" : level == KAVREL_LEVEL_LOW ? "low" : "?";
-}
-
-std::string FleetInputsText(const uint32_t *in) {
-  std::string text;
-  for (int i = 0; i < 4; ++i) text += std::string(i ? " " : "") + FleetLevel(in[i]);
-  return text;
-}
-
 // The callback's statuses are classes, not result codes.
 const char *FleetCallbackStatusName(uint32_t status) {
   switch (status) {
@@ -100,15 +92,16 @@ const char *FleetCallbackStatusName(uint32_t status) {
   return "unknown status";
 }
 
-void KAVREL_CALL FleetOnComplete(DeviceHandle, void *context, uint32_t operation, uint32_t status,
+// Runs on a library thread: records the outcome and what the value reads as; prints nothing.
+void KAVREL_CALL FleetOnComplete(DeviceHandle, void *context, uint32_t, uint32_t status,
                                  uintptr_t value) {
   auto *c = static_cast<FleetCallbackContext *>(context);
   FleetDevice &d = c->board->devices[c->index];
-  std::string detail;
-  if (operation == KAVREL_EVENT_DI && status == 0 && value) {
-    detail = FleetInputsText(reinterpret_cast<const uint32_t *>(value));
+  const DeviceCall *call = c->board->call;
+  if (!call || !call->Succeeded(status)) {
+    return c->board->Record(d, status, FleetCallbackStatusName(status), "");
   }
-  c->board->Record(d, status, FleetCallbackStatusName(status), detail);
+  c->board->Record(d, 0, "", d.result.on_value ? d.result.on_value(value) : call->done);
 }
 
 class FleetContext {
@@ -192,6 +185,14 @@ const char *FleetStateName(FleetState s) {
   return "?";
 }
 
+// A detail in one table row: a reply's line ends and other control characters as spaces.
+std::string FleetOneLine(std::string text) {
+  for (char &c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return text;
+}
+
 void FleetReport(const FleetBoard &board, bool json, double elapsed) {
   size_t ok = 0;
   for (const FleetDevice &d : board.devices) {
@@ -206,7 +207,7 @@ void FleetReport(const FleetBoard &board, bool json, double elapsed) {
              Output::Quote(d.detail).c_str());
     } else {
       printf("%-20s %-11s 0x%08X %-28s %7.3f s  %s\n", d.entry.name.c_str(),
-             FleetStateName(d.state), d.code, d.code_name.c_str(), t, d.detail.c_str());
+             FleetStateName(d.state), d.code, d.code_name.c_str(), t, FleetOneLine(d.detail).c_str());
     }
   }
   size_t failed = board.devices.size() - ok;
@@ -250,8 +251,15 @@ bool FleetClaim(FleetBoard &board, FleetDevice &d) {
   return true;
 }
 
-// Short commands: every device in flight, at most `window` at once (each holds a socket).
-constexpr size_t kFleetWindow = 200;
+// Short commands have every device in flight at once, as far as descriptors allow: each
+// request holds one socket, and the process keeps this many for its own (standard streams,
+// the library's threads and files, a long operation's transfers).
+constexpr size_t kFleetOwnDescriptors = 64;
+
+size_t FleetInFlightBound() {
+  size_t limit = HostOs_DescriptorLimit();
+  return limit > kFleetOwnDescriptors + 1 ? limit - kFleetOwnDescriptors : 1;
+}
 
 void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
                     FleetClock::time_point t0) {
@@ -263,34 +271,18 @@ void FleetWaitBelow(FleetBoard &board, size_t started, size_t limit, bool draw,
   }
 }
 
-// Starts one short asynchronous command on a device; its callback ends it. 0 or a code.
-using FleetStart = std::function<uint32_t(DeviceHandle)>;
-
-void FleetRunShort(FleetBoard &board, bool draw, FleetClock::time_point t0, const FleetStart &start) {
+// Starts the short call on every device, asynchronously: each device's callback ends it.
+void FleetRunShort(FleetBoard &board, bool draw, FleetClock::time_point t0) {
+  size_t bound = FleetInFlightBound();
   size_t started = 0;
   for (FleetDevice &d : board.devices) {
     if (!FleetClaim(board, d)) continue;
-    uint32_t rc = start(d.handle);
-    if (rc) board.Finish(d, rc, "");
+    uint32_t rc = board.call->run(d.handle, 1, &d.result);
+    if (!board.call->Succeeded(rc)) board.Finish(d, rc, d.result.detail);
     ++started;
-    FleetWaitBelow(board, started, kFleetWindow, draw, t0);
+    FleetWaitBelow(board, started, bound, draw, t0);
   }
   FleetWaitBelow(board, started, 1, draw, t0);
-}
-
-uint32_t FleetStartDi(DeviceHandle device) {
-  uint32_t in[4];  // filled only by a synchronous call; the callback brings the levels
-  return Kavrel_GetDIStatus(device, &in[0], &in[1], &in[2], &in[3], 1);
-}
-
-std::string FleetReadConfig(DeviceHandle device, uint32_t *rc) {
-  uint32_t size = 0;
-  *rc = Kavrel_ReadLocalConfig(device, nullptr, &size);
-  if (*rc != 0 && *rc != KAVREL_E_INVALIDARG) return "";
-  std::vector<char> buffer(size + 1);
-  size = static_cast<uint32_t>(buffer.size());
-  *rc = Kavrel_ReadLocalConfig(device, buffer.data(), &size);
-  return *rc ? "" : std::string(buffer.data(), size);
 }
 
 // Writes beside the target, then renames: a failed fetch or write leaves the old file whole.
@@ -317,11 +309,42 @@ void FleetBackupOne(FleetContext &ctx, FleetBoard &board, size_t i, const std::s
   FleetDevice &d = board.devices[i];
   uint32_t rc = FleetDescribe(ctx, board, i);
   if (rc) return board.Finish(d, rc, "");
-  std::string text = FleetReadConfig(d.handle, &rc);
-  if (rc) return board.Finish(d, rc, "");
+  std::string text;
+  rc = ConfigReadLocal(d.handle, &text);
+  if (rc) return board.Finish(d, rc, "Kavrel_ReadLocalConfig");
   std::filesystem::path target = std::filesystem::path(dir) / (d.entry.name + ".ini");
   if (!FleetWriteAtomic(target, text)) return board.Finish(d, KAVREL_E_PLATFORM, "cannot write " + target.string());
   board.Finish(d, 0, target.string());
+}
+
+// Reads DIR/NAME.ini whole and checks it before anything is sent; then describes the device
+// (fetching what it has now), writes every value of the file and stores it on the device.
+void FleetRestoreOne(FleetContext &ctx, FleetBoard &board, size_t i, const std::string &dir) {
+  FleetDevice &d = board.devices[i];
+  std::filesystem::path source = std::filesystem::path(dir) / (d.entry.name + ".ini");
+  std::ifstream in(source, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  if (!in) return board.Finish(d, KAVREL_E_FILE, "cannot read " + source.string());
+  std::vector<ConfigValue> values;
+  std::string detail;
+  if (!ConfigValues(text.str(), &values, &detail)) {
+    return board.Finish(d, KAVREL_E_INVALIDARG, source.string() + ": " + detail);
+  }
+  uint32_t rc = FleetDescribe(ctx, board, i);
+  if (rc) return board.Finish(d, rc, "");
+  rc = ConfigRestore(d.handle, values, &detail);
+  board.Finish(d, rc, rc ? detail : "restored from " + source.string());
+}
+
+// A call on a device described with its configuration, on the worker's thread.
+void FleetConfiguredOne(FleetContext &ctx, FleetBoard &board, size_t i, const DeviceCall &call) {
+  FleetDevice &d = board.devices[i];
+  uint32_t rc = FleetDescribe(ctx, board, i);
+  if (rc) return board.Finish(d, rc, "");
+  rc = call.run(d.handle, 0, &d.result);
+  if (!call.Succeeded(rc)) return board.Finish(d, rc, d.result.detail.empty() ? call.call : d.result.detail);
+  board.Finish(d, 0, d.result.detail.empty() ? call.done : d.result.detail);
 }
 
 // Long operations: `parallel` threads, each taking the next device until none is left.
@@ -355,8 +378,6 @@ struct FleetOptions {
   unsigned parallel = 4;
   unsigned timeout_ms = 10000;
   std::string dir;
-  std::string http_path;
-  bool http_post = false;
   std::string firmware;
   bool skip_wait = false;
   unsigned settle_ms = 5000;
@@ -409,7 +430,13 @@ int FleetLoad(const FleetOptions &o, Output &out, FleetBoard &board) {
   return 0;
 }
 
-enum class FleetJob { kDi, kHttp, kBackup, kUpgrade };
+// kCall: a device call (board.call), short or on a configured device.
+enum class FleetJob { kCall, kBackup, kRestore, kUpgrade };
+
+// The job describes each device with its configuration itself: a long operation.
+bool FleetConfigured(FleetJob job, const FleetBoard &board) {
+  return job != FleetJob::kCall || board.call->configured;
+}
 
 // What the job needs on the host before anything is sent; 0 or 2 after printing the error.
 int FleetPrepare(const FleetOptions &o, Output &out, FleetJob job) {
@@ -417,6 +444,9 @@ int FleetPrepare(const FleetOptions &o, Output &out, FleetJob job) {
     std::error_code ec;
     std::filesystem::create_directories(o.dir, ec);
     if (ec) return out.Usage("cannot create " + o.dir), 2;
+  }
+  if (job == FleetJob::kRestore && !std::filesystem::is_directory(o.dir)) {
+    return out.Usage("no folder " + o.dir), 2;
   }
   if (job == FleetJob::kUpgrade && o.firmware.size() >= sizeof(UpgradeRequest{}.path)) {
     return out.Usage("firmware file path too long"), 2;
@@ -426,34 +456,38 @@ int FleetPrepare(const FleetOptions &o, Output &out, FleetJob job) {
 
 void FleetRunJob(FleetContext &ctx, FleetBoard &board, const FleetOptions &o, FleetJob job,
                  bool draw, FleetClock::time_point t0) {
+  auto long_job = [&](const std::function<void(size_t)> &one) {
+    FleetRunLong(board, o.parallel, draw, t0, one);
+  };
   switch (job) {
-    case FleetJob::kDi:
-      return FleetRunShort(board, draw, t0, FleetStartDi);
-    case FleetJob::kHttp:
-      return FleetRunShort(board, draw, t0, [&o](DeviceHandle device) {
-        return Kavrel_HttpOperation(device, o.http_path.c_str(), o.http_post ? 1 : 0, 1);
-      });
+    case FleetJob::kCall:
+      if (board.call->configured) {
+        return long_job([&](size_t i) { FleetConfiguredOne(ctx, board, i, *board.call); });
+      }
+      return FleetRunShort(board, draw, t0);
     case FleetJob::kBackup:
-      return FleetRunLong(board, o.parallel, draw, t0,
-                          [&](size_t i) { FleetBackupOne(ctx, board, i, o.dir); });
+      return long_job([&](size_t i) { FleetBackupOne(ctx, board, i, o.dir); });
+    case FleetJob::kRestore:
+      return long_job([&](size_t i) { FleetRestoreOne(ctx, board, i, o.dir); });
     case FleetJob::kUpgrade:
-      return FleetRunLong(board, o.parallel, draw, t0,
-                          [&](size_t i) { FleetUpgradeOne(ctx, board, i, o); });
+      return long_job([&](size_t i) { FleetUpgradeOne(ctx, board, i, o); });
   }
 }
 
-int FleetRun(const FleetOptions &o, const Settings &s, Output &out, FleetJob job) {
+int FleetRun(const FleetOptions &o, const Settings &s, Output &out, FleetJob job,
+             const DeviceCall *call = nullptr) {
   FleetBoard board;
+  board.call = call;
   int rc = FleetLoad(o, out, board);
   if (!rc) rc = FleetPrepare(o, out, job);
   if (rc) return rc;
-  bool draw = !s.json && Terminal_IsTerminal(stderr);
+  bool draw = !s.json && HostOs_IsTerminal(stderr);
   FleetClock::time_point t0 = FleetClock::now();
   g_fleet_interrupted = 0;
   void (*previous)(int) = signal(SIGINT, FleetOnInterrupt);
   {
     FleetContext ctx;
-    uint32_t code = ctx.Open(board, job == FleetJob::kBackup || job == FleetJob::kUpgrade);
+    uint32_t code = ctx.Open(board, FleetConfigured(job, board));
     if (code) {
       signal(SIGINT, previous);
       return out.Failure("Kavrel_InitialEx", code), 1;
@@ -479,6 +513,14 @@ void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &c
       "  name,host,http_port,ftp_port,user,type[,password_env][,password_file]\n"
       "password_env names an environment variable holding the password; password_file a file\n"
       "whose first line is the password. Lines starting with '#' are ignored.\n"
+      "Subcommands take the arguments they take for one device. di, do, http, ptz, move,\n"
+      "preset, setparam and motion get have every device's request in flight at once, as many\n"
+      "as the descriptor limit allows: the soft limit is raised to the hard one at start, and\n"
+      "all but 64 descriptors (kept for the process itself) may hold a request (Windows: 960).\n"
+      "open, config and firmware upgrade describe each device with its configuration first and\n"
+      "run --parallel at a time. config backup (or pull) DIR writes DIR/NAME.ini; config\n"
+      "restore DIR writes every value of DIR/NAME.ini into the device's configuration and\n"
+      "stores it on the device (a missing or unreadable file fails that device alone).\n"
       "Exit status: 0 every device succeeded, 1 some failed or Ctrl-C, 2 usage or inventory error.");
   fleet->require_subcommand(1);
   fleet->add_option("--inventory", o.inventory, "the inventory CSV file")->envname("KAVREL_INVENTORY");
@@ -490,24 +532,34 @@ void AddFleetCommands(CLI::App &app, const Settings &s, Output &out, Commands &c
       ->check(CLI::Range(1u, 256u));
   fleet->add_option("--timeout", o.timeout_ms, "request time-out in ms, default 10000");
 
-  auto *di = fleet->add_subcommand("di", "read every device's digital inputs");
-  commands.push_back({di, [&s, &out] { return FleetRun(o, s, out, FleetJob::kDi); }});
-  auto *http = fleet->add_subcommand("http", "send one CGI request to every device");
-  http->require_subcommand(1);
-  for (bool post : {false, true}) {
-    auto *method = http->add_subcommand(post ? "post" : "get", post ? "by POST" : "by GET");
-    method->add_option("path", o.http_path, "the request path, e.g. /cgi-bin/admin/set.cgi?a=1")
-        ->required();
-    commands.push_back({method, [&s, &out, post] {
-                          o.http_post = post;
-                          return FleetRun(o, s, out, FleetJob::kHttp);
-                        }});
-  }
   auto *config = fleet->add_subcommand("config", "configuration of every device");
   config->require_subcommand(1);
-  auto *backup = config->add_subcommand("backup", "each device's configuration to DIR/NAME.ini");
+  auto *backup = config->add_subcommand(
+      "backup", "each device's configuration to DIR/NAME.ini");
+  backup->alias("pull");
   backup->add_option("dir", o.dir, "the folder")->required();
   commands.push_back({backup, [&s, &out] { return FleetRun(o, s, out, FleetJob::kBackup); }});
+  auto *restore = config->add_subcommand(
+      "restore", "each device's DIR/NAME.ini written back value by value and stored on it");
+  restore->add_option("dir", o.dir, "the folder")->required();
+  commands.push_back({restore, [&s, &out] { return FleetRun(o, s, out, FleetJob::kRestore); }});
+
+  // The commands of one device, defined once with their options in their families' files.
+  CallCommands calls;
+  DefineIoCalls(fleet, &calls);
+  DefinePtzCalls(fleet, &calls);
+  DefineParamCalls(fleet, &calls);
+  auto *motion = fleet->add_subcommand("motion", "motion detection windows of every device");
+  motion->require_subcommand(1);
+  DefineMotionCalls(motion, &calls);
+  DefineConfigCalls(fleet, config, &calls);
+  for (const CallCommand &c : calls) {
+    commands.push_back({c.app, [c, &s, &out] {
+                          DeviceCall call;
+                          int usage = c.make(out, &call);
+                          return usage ? usage : FleetRun(o, s, out, FleetJob::kCall, &call);
+                        }});
+  }
 
   auto *firmware = fleet->add_subcommand("firmware", "firmware of every device");
   firmware->require_subcommand(1);

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -39,25 +40,38 @@ void PrintWindows(Output &out, const Windows &m) {
   }
 }
 
-// Reads the windows; with --async the callback copies them, as they are valid only then.
-uint32_t ReadWindows(Session &session, Output &out, Windows *m) {
-  memset(m, 0, sizeof(*m));
-  Windows during{};
-  session.completion().on_callback = [&](uint32_t, uint32_t status, uintptr_t value) {
-    if (status == 0) {
-      during = *m;
-      during.count = static_cast<uint32_t>(value);
-    }
+// The windows in one line, for a fleet's report: "3 windows: door 10,10 80x60 on; ...".
+std::string WindowsText(const Windows &m) {
+  std::string text = std::to_string(m.count) + (m.count == 1 ? " window" : " windows");
+  for (uint32_t i = 0; i < m.count && i < KAVREL_MOTION_WINDOWS; ++i) {
+    const MotionWindow &w = m.w[i];
+    char one[96];
+    snprintf(one, sizeof(one), "%s%s %u,%u %ux%u %s", i ? "; " : ": ", w.name[0] ? w.name : "-",
+             w.x, w.y, w.w, w.h, w.enabled ? "on" : "off");
+    text += one;
+  }
+  return text;
+}
+
+// Reads the windows into the result's own buffer, which lives until the callback (its value
+// is the count), and prints them.
+DeviceCall MotionGetCall() {
+  DeviceCall call{"Kavrel_GetMotionDetectionInfo", ""};
+  call.run = [](DeviceHandle device, int async, CallResult *result) {
+    auto m = std::make_shared<Windows>();
+    result->buffers = m;
+    result->on_value = [m](uintptr_t value) {
+      m->count = static_cast<uint32_t>(value);
+      return WindowsText(*m);
+    };
+    uint32_t rc = Kavrel_GetMotionDetectionInfo(device, m->w, &m->count, 0, async);
+    if (!rc && !async) result->detail = WindowsText(*m);
+    return rc;
   };
-  uint32_t rc = Kavrel_GetMotionDetectionInfo(session.device(), m->w, &m->count, 0,
-                                              session.async());
-  if (rc) return out.Failure("Kavrel_GetMotionDetectionInfo", rc);
-  if (session.Await(out, "Kavrel_GetMotionDetectionInfo")) return KAVREL_E_TIMEOUT;
-  if (!session.settings().async) return 0;
-  uint32_t status = session.completion().status;
-  if (status) return out.Failure("motion get", status);
-  *m = during;
-  return 0;
+  call.print = [](Output &out, const CallResult &result) {
+    PrintWindows(out, *static_cast<const Windows *>(result.buffers.get()));
+  };
+  return call;
 }
 
 // ---- The windows file: the JSON that "motion get --json" prints ------------------------------
@@ -224,29 +238,38 @@ int RunSet(const Settings &s, Output &out, const SetOptions &o, CLI::App *set) {
     return 2;
   }
   if (o.file.empty()) {
-    Session reader(s);
-    if (reader.Open(out) || ReadWindows(reader, out, &m)) return 1;
+    // What the device has now, changed by the options: the windows are read, not printed.
+    DeviceCall read = MotionGetCall();
+    read.print = [&m](Output &, const CallResult &result) {
+      m = *static_cast<const Windows *>(result.buffers.get());
+    };
+    if (RunDeviceCall(s, out, read)) return 1;
     ApplyOptions(o, set, &m);
   }
-  return RunDeviceCall(s, out, "Kavrel_SetMotionDetectionInfo", "windows set", [&m](Session &session) {
-    return Kavrel_SetMotionDetectionInfo(session.device(), m.w, 0, session.async());
-  });
+  DeviceCall call{"Kavrel_SetMotionDetectionInfo", "windows set"};
+  call.run = [&m](DeviceHandle device, int async, CallResult *) {
+    return Kavrel_SetMotionDetectionInfo(device, m.w, 0, async);
+  };
+  return RunDeviceCall(s, out, call);
 }
 
 }  // namespace
+
+void DefineMotionCalls(CLI::App *motion, CallCommands *calls) {
+  auto *get = motion->add_subcommand("get", "print the windows (a table, or --json)");
+  calls->push_back({get, [](Output &, DeviceCall *call) {
+                      *call = MotionGetCall();
+                      return 0;
+                    }});
+}
 
 void AddMotionCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
   static SetOptions o;
   auto *motion = app.add_subcommand("motion", "read or write the motion detection windows");
   motion->require_subcommand(1);
-  auto *get = motion->add_subcommand("get", "print the windows (a table, or --json)");
-  commands.push_back({get, [&s, &out] {
-                        Session session(s);
-                        Windows m{};
-                        if (session.Open(out) || ReadWindows(session, out, &m)) return 1;
-                        PrintWindows(out, m);
-                        return 0;
-                      }});
+  CallCommands calls;
+  DefineMotionCalls(motion, &calls);
+  AddSingleDeviceCalls(calls, s, out, commands);
   auto *set = motion->add_subcommand(
       "set", "write the windows: all from a file (--file), or change one (--window N ...)");
   set->add_option("--file", o.file, "windows as \"motion get --json\" prints them");

@@ -47,73 +47,70 @@ std::string PtzNames() {
 
 }  // namespace
 
-int RunDeviceCall(const Settings &s, Output &out, const char *call, const char *done,
-                  const std::function<uint32_t(Session &)> &start) {
-  Session session(s);
-  if (session.Open(out)) return 1;
-  uint32_t rc = start(session);
-  if (rc) return out.Failure(call, rc), 1;
-  if (session.Await(out, call)) return 1;
-  if (s.async && session.completion().status) return out.Failure(call, session.completion().status), 1;
-  out.Done(done);
-  return 0;
-}
-
-void AddPtzCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
+void DefinePtzCalls(CLI::App *parent, CallCommands *calls) {
   static unsigned cam = 1;
   static std::string code_text, argument, action, name;
   static int x = 0, y = 0;
   static unsigned number = 0;
 
-  auto *ptz = app.add_subcommand("ptz", "pan, tilt, zoom, focus, iris, auto modes and home");
+  auto *ptz = parent->add_subcommand("ptz", "pan, tilt, zoom, focus, iris, auto modes and home");
   ptz->add_option("cam", cam, "camera number (a single-camera model gets 0)")->required();
   ptz->add_option("code", code_text, "command: " + PtzNames() + ", or its number 201-225")
       ->required();
   auto *arg = ptz->add_option("arg", argument,
                               "speed, preset name, or the zoom's extra query fragment");
-  commands.push_back({ptz, [&s, &out, arg] {
-                        uint32_t code = 0;
-                        if (!ParsePtzCode(code_text, &code)) {
-                          out.Usage("unknown PTZ command \"" + code_text + "\": use " + PtzNames());
-                          return 2;
-                        }
-                        const char *a = arg->count() ? argument.c_str() : nullptr;
-                        return RunDeviceCall(s, out, "Kavrel_SendPTZCommand", "sent",
-                                             [&](Session &session) {
-                                               return Kavrel_SendPTZCommand(session.device(), cam,
-                                                                            code, a, session.async());
-                                             });
-                      }});
+  calls->push_back({ptz, [arg](Output &out, DeviceCall *call) {
+                      uint32_t code = 0;
+                      if (!ParsePtzCode(code_text, &code)) {
+                        out.Usage("unknown PTZ command \"" + code_text + "\": use " + PtzNames());
+                        return 2;
+                      }
+                      bool given = arg->count() > 0;
+                      *call = {"Kavrel_SendPTZCommand", "sent"};
+                      call->run = [code, given](DeviceHandle device, int async, CallResult *) {
+                        return Kavrel_SendPTZCommand(device, cam, code,
+                                                     given ? argument.c_str() : nullptr, async);
+                      };
+                      return 0;
+                    }});
 
-  auto *move = app.add_subcommand("move", "move a camera to a coordinate");
+  auto *move = parent->add_subcommand("move", "move a camera to a coordinate");
   move->add_option("cam", cam, "camera number")->required();
   move->add_option("x", x, "x coordinate")->required();
   move->add_option("y", y, "y coordinate")->required();
-  commands.push_back({move, [&s, &out] {
-                        return RunDeviceCall(s, out, "Kavrel_MoveCamera", "moved", [](Session &session) {
-                          return Kavrel_MoveCamera(session.device(), cam, x, y, session.async());
-                        });
-                      }});
+  calls->push_back({move, [](Output &, DeviceCall *call) {
+                      *call = {"Kavrel_MoveCamera", "moved"};
+                      call->run = [](DeviceHandle device, int async, CallResult *) {
+                        return Kavrel_MoveCamera(device, cam, x, y, async);
+                      };
+                      return 0;
+                    }});
 
-  auto *preset = app.add_subcommand("preset", "add, delete or recall a preset position");
+  auto *preset = parent->add_subcommand("preset", "add, delete or recall a preset position");
   preset->add_option("action", action, "add, delete or recall")
       ->required()
       ->check(CLI::IsMember({"add", "delete", "recall"}));
   preset->add_option("cam", cam, "camera number")->required();
   preset->add_option("name", name, "preset name")->required();
   preset->add_option("--number", number, "preset number, for models that number presets (RQ48x3)");
-  commands.push_back({preset, [&s, &out] {
-                        uint32_t code = action == "add"      ? KAVREL_PTZ_PRESET_ADD
-                                        : action == "delete" ? KAVREL_PTZ_PRESET_DEL
-                                                             : KAVREL_PTZ_RECALL;
-                        std::string done = "preset " + name + (action == "add" ? " added"
-                                                               : action == "delete" ? " deleted"
-                                                                                    : " recalled");
-                        return RunDeviceCall(s, out, "Kavrel_SendPTZCommandEx", done.c_str(),
-                                             [code](Session &session) {
-                                               return Kavrel_SendPTZCommandEx(
-                                                   session.device(), static_cast<int32_t>(cam),
-                                                   code, name.c_str(), number, session.async());
-                                             });
-                      }});
+  calls->push_back({preset, [](Output &, DeviceCall *call) {
+                      uint32_t code = action == "add"      ? KAVREL_PTZ_PRESET_ADD
+                                      : action == "delete" ? KAVREL_PTZ_PRESET_DEL
+                                                           : KAVREL_PTZ_RECALL;
+                      *call = {"Kavrel_SendPTZCommandEx",
+                               "preset " + name + (action == "add"      ? " added"
+                                                   : action == "delete" ? " deleted"
+                                                                        : " recalled")};
+                      call->run = [code](DeviceHandle device, int async, CallResult *) {
+                        return Kavrel_SendPTZCommandEx(device, static_cast<int32_t>(cam), code,
+                                                       name.c_str(), number, async);
+                      };
+                      return 0;
+                    }});
+}
+
+void AddPtzCommands(CLI::App &app, const Settings &s, Output &out, Commands &commands) {
+  CallCommands calls;
+  DefinePtzCalls(&app, &calls);
+  AddSingleDeviceCalls(calls, s, out, commands);
 }

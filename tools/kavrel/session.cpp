@@ -50,8 +50,6 @@ void OnComplete(DeviceHandle, void *context, uint32_t operation, uint32_t status
   c->operation = operation;
   c->status = status;
   c->value = value;
-  // The input levels are valid only during this call.
-  if (operation == 103 && status == 0 && value) memcpy(c->inputs, reinterpret_cast<void *>(value), 16);
   if (c->on_callback) c->on_callback(operation, status, value);
   c->done = true;
   c->cv.notify_all();
@@ -163,4 +161,44 @@ uint32_t Session::Await(Output &out, const char *what) {
   }
   out.Callback(completion_.operation, completion_.status, completion_.value);
   return 0;
+}
+
+int RunDeviceCall(const Settings &s, Output &out, const DeviceCall &call) {
+  Session session(s);
+  if (call.configured ? session.Describe(out) : session.Open(out)) return 1;
+  CallResult result;
+  Completion &c = session.completion();
+  {
+    std::lock_guard<std::mutex> hold(c.mutex);
+    c.done = false;  // the description may have used the callback already
+    c.on_callback = [&result, &call](uint32_t, uint32_t status, uintptr_t value) {
+      if (call.Succeeded(status) && result.on_value) result.detail = result.on_value(value);
+    };
+  }
+  int async = call.calls_back ? session.async() : 0;
+  uint32_t rc = call.run(session.device(), async, &result);
+  if (!call.Succeeded(rc)) return out.Failure(result.detail.empty() ? call.call : result.detail, rc), 1;
+  result.status = rc;
+  if (async) {
+    if (session.Await(out, call.call.c_str())) return 1;
+    if (!call.Succeeded(c.status)) return out.Failure(call.call, c.status), 1;
+    result.status = c.status;
+  }
+  if (call.print) {
+    call.print(out, result);
+  } else {
+    out.Done(call.done.c_str());
+  }
+  return 0;
+}
+
+void AddSingleDeviceCalls(const CallCommands &calls, const Settings &s, Output &out,
+                          Commands &commands) {
+  for (const CallCommand &c : calls) {
+    commands.push_back({c.app, [c, &s, &out] {
+                          DeviceCall call;
+                          int usage = c.make(out, &call);
+                          return usage ? usage : RunDeviceCall(s, out, call);
+                        }});
+  }
 }
