@@ -6,21 +6,31 @@
 //  3. 500 asynchronous commands over 50 devices: the time from the first submission to the
 //     last callback, beside what a pace of one completion per 16 ms would take;
 //  4. the time and memory of Kavrel_InitialEx / Kavrel_Release for 16, 1,000 and 10,000
-//     devices.
-// Usage: kavrel_bench [requests]   (default 2000)
+//     devices;
+//  5. a fleet on one context: 10,000 devices against a responder in a child process, one in
+//     ten accepting and never answering; one asynchronous command each; then half deleted
+//     one by one and the context released with the other half.
+// Usage: kavrel_bench [requests] [fleet devices]   (default 2000 and 10000)
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/epoll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -231,10 +241,251 @@ void ThroughputFigures() {
   Kavrel_Release(&handle);
 }
 
+
+// ---- The fleet ---------------------------------------------------------------------------
+
+constexpr uint32_t kFleetTimeoutMs = 2000;
+constexpr int kMaxFleetFd = 1 << 16;
+
+// A non-blocking loopback listener with the deepest backlog the system grants.
+int FleetListen(int *port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || listen(fd, 65535) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
+// Raises the soft limit of descriptors to the hard one; returns the limit in force.
+unsigned long RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+  getrlimit(RLIMIT_NOFILE, &limit);
+  return static_cast<unsigned long>(limit.rlim_cur);
+}
+
+// The fleet's devices, played by one child process: a connection to `fast` is answered as
+// soon as its request headers are in; one to `silent` is accepted and read but never
+// answered, and closed when the client gives up. System calls only, no allocation.
+[[noreturn]] void ServeFleet(int fast, int silent) {
+  static unsigned char kind[kMaxFleetFd];     // 1 answered, 2 silent
+  static unsigned char matched[kMaxFleetFd];  // how much of "\r\n\r\n" was seen last
+  static const char kReply[] = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+  static const char kEnd[] = "\r\n\r\n";
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() == 1) _exit(0);
+  RaiseDescriptorLimit();
+  int ep = epoll_create1(0);
+  for (int listener : {fast, silent}) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = listener;
+    epoll_ctl(ep, EPOLL_CTL_ADD, listener, &ev);
+  }
+  epoll_event events[256];
+  for (;;) {
+    int n = epoll_wait(ep, events, 256, -1);
+    for (int i = 0; i < n; ++i) {
+      int fd = events[i].data.fd;
+      if (fd == fast || fd == silent) {
+        int c;
+        while ((c = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK)) >= 0) {
+          if (c >= kMaxFleetFd) {
+            close(c);
+            continue;
+          }
+          kind[c] = fd == fast ? 1 : 2;
+          matched[c] = 0;
+          epoll_event ev{};
+          ev.events = EPOLLIN;
+          ev.data.fd = c;
+          epoll_ctl(ep, EPOLL_CTL_ADD, c, &ev);
+        }
+        continue;
+      }
+      char buf[2048];
+      ssize_t got = recv(fd, buf, sizeof(buf), 0);
+      if (got < 0 && errno == EAGAIN) continue;
+      bool done = got <= 0;
+      for (ssize_t k = 0; !done && kind[fd] == 1 && k < got; ++k) {
+        matched[fd] = buf[k] == kEnd[matched[fd]] ? matched[fd] + 1 : (buf[k] == '\r' ? 1 : 0);
+        if (matched[fd] == 4) {
+          send(fd, kReply, sizeof(kReply) - 1, MSG_NOSIGNAL);
+          done = true;
+        }
+      }
+      if (!done) continue;
+      epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
+      close(fd);
+    }
+  }
+}
+
+struct FleetDevice {
+  DeviceHandle handle = nullptr;
+  bool silent = false;
+  bool accepted = false;
+  Clock::time_point submitted;
+  std::atomic<Clock::rep> answered{0};
+  std::atomic<uint32_t> status{0};
+};
+
+std::atomic<int> g_fleet_done{0};
+
+void OnFleet(DeviceHandle, void *context, uint32_t, uint32_t status, uintptr_t) {
+  auto *d = static_cast<FleetDevice *>(context);
+  d->status.store(status);
+  d->answered.store(Clock::now().time_since_epoch().count());
+  g_fleet_done++;
+}
+
+int Threads() {
+  FILE *f = fopen("/proc/self/status", "r");
+  int threads = 0;
+  char line[256];
+  while (f && fgets(line, sizeof(line), f)) {
+    if (sscanf(line, "Threads: %d", &threads) == 1) break;
+  }
+  if (f) fclose(f);
+  return threads;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t at = static_cast<size_t>(p * static_cast<double>(v.size()));
+  return v[std::min(at, v.size() - 1)];
+}
+
+double MsBetween(Clock::time_point from, Clock::time_point to) { return Micros(to - from) / 1000.0; }
+
+// Makes and describes the fleet: the time it took, or a negative value on failure.
+double MakeFleet(KavrelHandle handle, FleetDevice *fleet, int count, int fast_port,
+                 int silent_port) {
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    FleetDevice &d = fleet[i];
+    d.silent = i % 10 == 9;
+    KavrelDeviceProperty p = HttpProperty(d.silent ? silent_port : fast_port, OnFleet, &d);
+    p.timeout_ms = kFleetTimeoutMs;
+    if (Kavrel_CreateDevice(handle, &d.handle) != 0 || Kavrel_SetDevicePropertyHttp(d.handle, &p) != 0) {
+      printf("  device %d could not be made\n", i);
+      return -1;
+    }
+  }
+  return MsBetween(start, Clock::now());
+}
+
+// One asynchronous command per device, then the wait for every callback.
+void CommandFleet(FleetDevice *fleet, int count) {
+  int refused = 0, accepted = 0;
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    FleetDevice &d = fleet[i];
+    d.submitted = Clock::now();
+    d.accepted = Kavrel_HttpOperation(d.handle, "/cgi-bin/x.cgi", 0, 1) == 0;
+    refused += !d.accepted;
+    accepted += d.accepted;
+  }
+  double submit_ms = MsBetween(start, Clock::now());
+  int threads = Threads();
+  auto deadline = Clock::now() + std::chrono::seconds(60);
+  while (g_fleet_done.load() < accepted && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::vector<double> healthy, silent;
+  int healthy_failed = 0, silent_other = 0;
+  Clock::time_point last = start;
+  for (int i = 0; i < count; ++i) {
+    FleetDevice &d = fleet[i];
+    Clock::rep at = d.answered.load();
+    if (!d.accepted || at == 0) continue;
+    Clock::time_point when{Clock::duration(at)};
+    double ms = MsBetween(d.submitted, when);
+    if (d.silent) {
+      silent.push_back(ms);
+      silent_other += d.status.load() != 200;
+    } else {
+      healthy.push_back(ms);
+      healthy_failed += d.status.load() != 0;
+      last = std::max(last, when);
+    }
+  }
+  printf("  %d commands submitted in %.1f ms (%d refused); %d callbacks; %d threads in the "
+         "process while they ran\n", count, submit_ms, refused, g_fleet_done.load(), threads);
+  printf("  healthy (%zu): p50 %.1f ms, p99 %.1f ms from submission; last %.1f ms after the "
+         "first submission; %d not successful\n", healthy.size(), Percentile(healthy, 0.5),
+         Percentile(healthy, 0.99), MsBetween(start, last), healthy_failed);
+  printf("  silent (%zu): failed after %.0f ms (fastest) / %.0f ms (median) / %.0f ms (slowest); "
+         "%d with a status other than 200\n", silent.size(), Percentile(silent, 0),
+         Percentile(silent, 0.5), Percentile(silent, 1), silent_other);
+}
+
+void FleetFigures(int count, int fast_port, int silent_port) {
+  unsigned long descriptors = RaiseDescriptorLimit();
+  printf("fleet: %d devices on one context, one in ten accepting and never answering, %u ms "
+         "time-out; descriptor limit raised to %lu\n", count, kFleetTimeoutMs, descriptors);
+  long rss_before = RssKb();
+  KavrelHandle handle = nullptr;
+  if (Kavrel_InitialEx(&handle, static_cast<uint32_t>(count), 0, KAVREL_VERSION_NUMBER) != 0) {
+    printf("  cannot initialise\n");
+    return;
+  }
+  std::unique_ptr<FleetDevice[]> fleet(new FleetDevice[count]);
+  double make_ms = MakeFleet(handle, fleet.get(), count, fast_port, silent_port);
+  if (make_ms < 0) {
+    Kavrel_Release(&handle);
+    return;
+  }
+  long rss_made = RssKb();
+  printf("  made and described in %.1f ms (%.1f us each); resident +%ld KB, %.1f KB per device "
+         "(idle); %d threads\n", make_ms, make_ms * 1000.0 / count, rss_made - rss_before,
+         static_cast<double>(rss_made - rss_before) / count, Threads());
+  CommandFleet(fleet.get(), count);
+  long rss_used = RssKb();
+  printf("  resident after one command each: %.1f KB per device\n",
+         static_cast<double>(rss_used - rss_before) / count);
+  auto start = Clock::now();
+  int deleted = 0;
+  for (int i = 0; i < count; i += 2) {
+    deleted += Kavrel_DeleteDevice(fleet[i].handle) == 0;
+  }
+  double delete_ms = MsBetween(start, Clock::now());
+  start = Clock::now();
+  Kavrel_Release(&handle);
+  double release_ms = MsBetween(start, Clock::now());
+  printf("  Kavrel_DeleteDevice of %d devices one by one %.1f ms (%.3f ms each); Kavrel_Release "
+         "with the other %d %.1f ms; together %.1f ms\n", deleted, delete_ms, delete_ms / deleted,
+         count - deleted, release_ms, delete_ms + release_ms);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   int requests = argc > 1 ? atoi(argv[1]) : 2000;
+  int fleet = argc > 2 ? atoi(argv[2]) : 10000;
+  // The fleet's responder is forked first, while this process has no other thread.
+  int fast_port = 0, silent_port = 0;
+  int fast = FleetListen(&fast_port), silent = FleetListen(&silent_port);
+  if (fast < 0 || silent < 0) {
+    fprintf(stderr, "cannot listen\n");
+    return 1;
+  }
+  pid_t responder_pid = fork();
+  if (responder_pid == 0) ServeFleet(fast, silent);
+  close(fast);
+  close(silent);
   Responder responder;
   KavrelHandle handle = nullptr;
   DeviceHandle device = nullptr;
@@ -292,6 +543,11 @@ int main(int argc, char **argv) {
     double release_ms = Micros(Clock::now() - s) / 1000.0;
     printf("  %5u devices: initial %8.2f ms, release %8.2f ms, resident +%ld KB (%.1f KB/device)\n",
            count, init_ms, release_ms, after - before, static_cast<double>(after - before) / count);
+  }
+  if (fleet > 0 && responder_pid > 0) FleetFigures(fleet, fast_port, silent_port);
+  if (responder_pid > 0) {
+    kill(responder_pid, SIGKILL);
+    waitpid(responder_pid, nullptr, 0);
   }
   return 0;
 }
