@@ -189,7 +189,9 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger);
  * Commands run synchronously (the call waits and returns the final result) unless `async` is
  * non-zero and the device has a callback: then the call returns 0 once the request is sent,
  * and the callback reports the outcome exactly once, on the context's worker thread.
- * A device has ten operation slots; an eleventh operation in flight gives 0x80060303.
+ * A device has ten operation slots; an eleventh operation in flight gives 0x80060303. An
+ * operation's slot is free again when its callback is called, so the callback may start the
+ * device's next command (or the next configuration transfer) itself.
  * Synchronous calls never call the host, with one exception: Kavrel_Upgrade calls its
  * progress callback on the calling thread.
  *
@@ -212,8 +214,10 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDevice(KavrelHandle handle, Devi
 /*
  * Kavrel_DeleteDevice: aborts the device's operations, waits until every one has ended (an
  * asynchronous one after its callback, with status 206, has returned), and frees the record
- * for reuse. No callback for the device follows its return. Must not be called from the
- * device's own callback. Results: 0; 0x80000001 NULL; 0x80000003 not in use.
+ * for reuse. From the moment it starts, a command on the device (one started from a callback
+ * too) is refused with 0x80000003. No callback for the device follows its return. Must not
+ * be called from the device's own callback. Results: 0; 0x80000001 NULL; 0x80000003 not in
+ * use (or being deleted by another call); 0x80000002 out of memory (nothing was done).
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device);
 

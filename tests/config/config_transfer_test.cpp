@@ -80,7 +80,7 @@ TEST_F(ConfigTransfer, RoundTripSyncAndAsync) {
   EXPECT_NE(stored.find("\r\nroundtrip-2\r\n"), std::string::npos) << stored;
   EXPECT_TRUE(AllLineEndsCrLf(stored));
 
-  ASSERT_EQ(WhenFree([&] { return Kavrel_UpdateLocalConfig(d, 0); }), 0u);
+  ASSERT_EQ(Kavrel_UpdateLocalConfig(d, 0), 0u);
   char value[KAVREL_VALUE_MAX];
   ASSERT_EQ(Kavrel_GetSysInfo(d, value, "SYSTEM", "host name", -1), 0u);
   EXPECT_STREQ(value, "roundtrip-2");
@@ -111,7 +111,7 @@ TEST_F(ConfigTransfer, CutOrOversizedFetchKeepsThePreviousFile) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.fault);
     ASSERT_TRUE(sim_->AddFault(c.name, c.fault));
-    uint32_t rc = WhenFree([&] { return Kavrel_UpdateLocalConfig(c.device, 0); });
+    uint32_t rc = Kavrel_UpdateLocalConfig(c.device, 0);
     if (c.sync_rc) {
       EXPECT_EQ(rc, c.sync_rc);
     } else {
@@ -148,7 +148,7 @@ TEST_F(ConfigTransfer, FailedUploadKeepsTheLocalFile) {
 
   d->ftp_port = learned;
   ASSERT_TRUE(sim_->AddFault("cgi", R"({"ftp": "refuse_stor"})"));
-  EXPECT_EQ(WhenFree([&] { return Kavrel_UpdateRemoteConfig(d, 0); }), KAVREL_T_E_TRANSFER);
+  EXPECT_EQ(Kavrel_UpdateRemoteConfig(d, 0), KAVREL_T_E_TRANSFER);
   ASSERT_EQ(Kavrel_UpdateRemoteConfig(d, 1), 0u);
   EXPECT_EQ(callbacks_.Next(1), std::make_pair(102u, 200u));
   EXPECT_EQ(DeviceConfig("cgi"), device_config);
@@ -156,7 +156,7 @@ TEST_F(ConfigTransfer, FailedUploadKeepsTheLocalFile) {
 
   ASSERT_TRUE(sim_->ClearFaults("cgi"));
   ASSERT_TRUE(sim_->AddFault("cgi", R"({"ftp": "refuse_login", "times": 1})"));
-  EXPECT_EQ(WhenFree([&] { return Kavrel_UpdateRemoteConfig(d, 0); }), KAVREL_E_FTP_AUTH);
+  EXPECT_EQ(Kavrel_UpdateRemoteConfig(d, 0), KAVREL_E_FTP_AUTH);
   EXPECT_TRUE(logger_.Has("ConnectToServerByFtp auth error\n"));
 }
 
@@ -257,7 +257,7 @@ TEST_F(ConfigTransfer, SecondPropertyWhileAFetchRuns) {
   EXPECT_TRUE(logger_.Has("Too many async\n"));
   EXPECT_EQ(Kavrel_UpdateLocalConfig(d, 0), KAVREL_E_BUSY);
   EXPECT_EQ(callbacks_.Next(0), std::make_pair(100u, 0u));
-  EXPECT_EQ(WhenFree([&] { return Kavrel_SetDeviceProperty(d, &p, 0); }), 0u);
+  EXPECT_EQ(Kavrel_SetDeviceProperty(d, &p, 0), 0u);
 }
 
 // Pages that end or lack things in ways the fetch must take as a device does: a body that

@@ -7,7 +7,6 @@
 
 #include <condition_variable>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -148,14 +147,6 @@ class ConfigTransfer : public ::testing::Test {
     KavrelDeviceProperty p = Property(name, ftp_port);
     EXPECT_EQ(Kavrel_SetDeviceProperty(d, &p, 0), 0u) << name;
     return d;
-  }
-
-  // Runs `call` once the exclusive slot is free: an asynchronous transfer gives it back only
-  // after its callback has returned, so a call right after the callback may find it taken.
-  static uint32_t WhenFree(const std::function<uint32_t()> &call) {
-    uint32_t rc = KAVREL_E_BUSY;
-    kvtest::WaitUntil([&] { return (rc = call()) != KAVREL_E_BUSY; }, kBoundMs);
-    return rc;
   }
 
   uint32_t DevicePort(const std::string &name) {

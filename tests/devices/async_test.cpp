@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -100,6 +102,11 @@ class Async : public ::testing::Test {
 };
 
 kvtest::Devsim *Async::sim_ = nullptr;
+
+long long MsBetween(std::chrono::steady_clock::time_point from,
+                    std::chrono::steady_clock::time_point to) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
 
 TEST_F(Async, EachCommandCallsBackOnceOnTheWorker) {
   Recorder rec;
@@ -226,6 +233,129 @@ TEST_F(Async, DeleteWaitsForTheCallbacksAndNothingFollows) {
   ASSERT_TRUE(again.WaitFor(1));
   EXPECT_EQ(again.Calls()[0].operation, 104u);
   EXPECT_EQ(again.Calls()[0].status, 0u);
+}
+
+// A host that starts the next command from the callback of the last one, `budget` times.
+struct Chain {
+  std::function<uint32_t(DeviceHandle)> next;
+  std::atomic<int> budget{0};
+  std::atomic<int> callbacks{0};
+  std::mutex mutex;
+  std::vector<std::pair<uint32_t, uint32_t>> calls;  // operation, status
+  std::vector<uint32_t> started;                     // what each start from a callback returned
+
+  static void Callback(DeviceHandle device, void *context, uint32_t operation, uint32_t status,
+                       uintptr_t) {
+    auto *self = static_cast<Chain *>(context);
+    {
+      std::lock_guard<std::mutex> hold(self->mutex);
+      self->calls.emplace_back(operation, status);
+    }
+    if (self->budget.fetch_sub(1) > 0) {
+      uint32_t rc = self->next(device);
+      std::lock_guard<std::mutex> hold(self->mutex);
+      self->started.push_back(rc);
+    }
+    self->callbacks++;  // last: a callback that has returned is counted
+  }
+  std::vector<uint32_t> Started() {
+    std::lock_guard<std::mutex> hold(mutex);
+    return started;
+  }
+  std::vector<std::pair<uint32_t, uint32_t>> Calls() {
+    std::lock_guard<std::mutex> hold(mutex);
+    return calls;
+  }
+};
+
+// The slot is given back before the callback: a callback may start the next command at once,
+// on the long-operation slot as on an ordinary one, even when every other slot is taken.
+TEST_F(Async, ACallbackStartsTheNextCommand) {
+  {
+    SCOPED_TRACE("the configuration upload from the callback of its fetch");
+    Chain chain;
+    chain.next = [](DeviceHandle d) { return Kavrel_UpdateRemoteConfig(d, 1); };
+    DeviceHandle d = Open("slow", "KM4130", nullptr);
+    KavrelDeviceProperty p{};
+    p.address = "127.0.0.1";
+    p.user = "root";
+    p.password = "pass";
+    p.http_port = sim_->Device("slow")->http_port;
+    p.ftp_port = static_cast<uint32_t>(sim_->Device("slow")->ftp_port);
+    p.timeout_ms = 10000;
+    p.callback = Chain::Callback;
+    p.callback_context = &chain;
+    ASSERT_EQ(Kavrel_SetDeviceProperty(d, &p, 0), 0u);
+    chain.budget = 1;
+    ASSERT_EQ(Kavrel_UpdateLocalConfig(d, 1), 0u);
+    ASSERT_TRUE(kvtest::WaitUntil([&] { return chain.callbacks.load() == 2; }, 20000));
+    EXPECT_EQ(chain.Started(), std::vector<uint32_t>{0u});
+    EXPECT_EQ(chain.Calls(), (std::vector<std::pair<uint32_t, uint32_t>>{{101, 0}, {102, 0}}));
+  }
+  {
+    SCOPED_TRACE("ten commands in flight, each callback starting one more");
+    Chain chain;
+    chain.next = [](DeviceHandle d) { return Kavrel_HttpOperation(d, "/cgi-bin/any.cgi", 0, 1); };
+    DeviceHandle d = Open("io", "KM2401", nullptr);
+    KavrelDeviceProperty p{};
+    p.address = "127.0.0.1";
+    p.user = "root";
+    p.password = "pass";
+    p.http_port = sim_->Device("io")->http_port;
+    p.timeout_ms = 10000;
+    p.callback = Chain::Callback;
+    p.callback_context = &chain;
+    ASSERT_EQ(Kavrel_SetDevicePropertyHttp(d, &p), 0u);
+    ASSERT_TRUE(sim_->AddFault("io", R"({"path": "/slow.cgi", "delay_ms": 300})"));
+    chain.budget = 10;
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(Kavrel_HttpOperation(d, "/slow.cgi", 0, 1), 0u) << i;
+    ASSERT_TRUE(kvtest::WaitUntil([&] { return chain.callbacks.load() == 20; }, 20000));
+    EXPECT_EQ(chain.Started(), std::vector<uint32_t>(10, 0u));
+    for (const auto &call : chain.Calls()) EXPECT_EQ(call, std::make_pair(109u, 0u));
+  }
+}
+
+// Callbacks that keep starting commands while the device is deleted: the delete returns
+// promptly, every command a callback started is either refused or reported before the delete
+// returns, and nothing follows it.
+TEST_F(Async, DeleteRacingWithCommandsStartedFromCallbacks) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    Chain chain;
+    chain.next = [](DeviceHandle d) { return Kavrel_HttpOperation(d, "/cgi-bin/any.cgi", 0, 1); };
+    chain.budget = 1 << 30;
+    DeviceHandle d = Open("io", "KM2401", nullptr);
+    KavrelDeviceProperty p{};
+    p.address = "127.0.0.1";
+    p.user = "root";
+    p.password = "pass";
+    p.http_port = sim_->Device("io")->http_port;
+    p.timeout_ms = 10000;
+    p.callback = Chain::Callback;
+    p.callback_context = &chain;
+    ASSERT_EQ(Kavrel_SetDevicePropertyHttp(d, &p), 0u);
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(chain.next(d), 0u);
+    ASSERT_TRUE(kvtest::WaitUntil([&] { return chain.callbacks.load() > 30 * (round + 1); }, 20000));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Kavrel_DeleteDevice(d), 0u);
+    EXPECT_LT(MsBetween(start, std::chrono::steady_clock::now()), 10000);
+    devices_.pop_back();
+    int at_return = chain.callbacks.load();
+    OsSleep(300);
+    EXPECT_EQ(chain.callbacks.load(), at_return) << "a callback after Kavrel_DeleteDevice returned";
+    // Ten commands first, then one per callback that started one: every accepted command
+    // was reported, and the starts that came too late were refused as for a deleted device.
+    std::vector<uint32_t> started = chain.Started();
+    int accepted = 10;
+    for (uint32_t rc : started) {
+      if (rc == 0) {
+        ++accepted;
+      } else {
+        EXPECT_EQ(rc, KAVREL_E_INVALIDARG);
+      }
+    }
+    EXPECT_EQ(at_return, accepted);
+  }
 }
 
 TEST_F(Async, ReleaseWithOperationsInFlightCallsNobodyAfterwards) {

@@ -444,19 +444,6 @@ Step OnPageNode(OperationSlot *slot, int page, uint32_t status) {
 
 }  // namespace
 
-uint32_t ConfigTransfer_TakeSlot(KavrelDevice *device, OperationSlot **slot) {
-  if (device->deleting.load()) {
-    KV_FAIL("Handle not used\n");
-    return KAVREL_E_INVALIDARG;
-  }
-  *slot = TakeExclusiveSlot(device);
-  if (!*slot) {
-    KV_FAIL("Too many async\n");
-    return KAVREL_E_BUSY;
-  }
-  return KAVREL_OK;
-}
-
 uint32_t ConfigTransfer_Run(OperationSlot *slot) {
   KavrelDevice *device = slot->device;
   uint32_t rc = Device_EnsureDirectory(device);
@@ -503,7 +490,7 @@ static uint32_t BeginTransfer(DeviceHandle device, int32_t async, uint32_t kind)
   uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
   if (rc != KAVREL_OK) return rc;
   OperationSlot *slot = nullptr;
-  rc = ConfigTransfer_TakeSlot(device, &slot);
+  rc = Operation_Take(device, 1, &slot);
   if (rc != KAVREL_OK) return rc;
   slot->kind = kind;
   slot->async = (async && device->callback) ? 1 : 0;

@@ -20,13 +20,9 @@
 struct KavrelDevice;
 struct OperationSlot;
 
-// Takes the device's exclusive slot for a transfer. 0 and `*slot`; 0x80000003 ("Handle not
-// used\n") for a device being deleted; 0x80060303 ("Too many async\n") when it is taken.
-uint32_t ConfigTransfer_TakeSlot(KavrelDevice *device, OperationSlot **slot);
-
-// Runs the transfer of `slot->kind` (1 or 2: fetch, 3: upload) on a taken slot whose `async`
-// flag is set. Synchronous: the result (0, or the first failing step's code), the slot given
-// back. Asynchronous: the start's result; on 0 the slot belongs to the completion path and
+// Runs the transfer of `slot->kind` (1 or 2: fetch, 3: upload) on a taken exclusive slot
+// (Operation_Take) whose `async` flag is set. Synchronous: the result (0, or the first
+// failing step's code), the slot given back. Asynchronous: the start's result; on 0 the slot belongs to the completion path and
 // the outcome reaches the host once, else the slot is given back and no callback follows.
 uint32_t ConfigTransfer_Run(OperationSlot *slot);
 

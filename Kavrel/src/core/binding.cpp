@@ -46,7 +46,7 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_SetDeviceProperty(DeviceHandle device,
     return KAVREL_E_INVALIDARG;
   }
   OperationSlot *slot = nullptr;
-  rc = ConfigTransfer_TakeSlot(device, &slot);
+  rc = Operation_Take(device, 1, &slot);
   if (rc != KAVREL_OK) return rc;
   Device_CopyProperty(device, property);
   device->property_level = KAVREL_LEVEL_CONFIG;

@@ -1,7 +1,9 @@
 // The worker's handling of queued completions: each asynchronous operation advances one
 // transport step per node and ends with exactly one call of the host's callback, on the
-// worker thread. The slot stays in use until that call has returned, so that a host may free
-// its callback context as soon as Kavrel_DeleteDevice returns.
+// worker thread. The slot is given back just before that call, so the callback may start the
+// next command on the device; the device counts the callback meanwhile, so that
+// Kavrel_DeleteDevice still returns only after it, and a host may free its callback context
+// as soon as the delete has returned.
 #include <string.h>
 
 #include "config/config_transfer.h"
@@ -10,18 +12,15 @@
 
 namespace {
 
-// Calls the host, then gives the slot back.
+// Gives the slot back (with its transport handles), then calls the host. The slot is not
+// touched after: the callback may already have taken it for its next command.
 void Finish(OperationSlot *slot, uint32_t status, uintptr_t value) {
   KavrelDevice *device = slot->device;
-  OsLockEnter(device->lock);
-  if (slot->http) COMMON_TI_Release(&slot->http);
-  if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
-  if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
-  OsLockLeave(device->lock);
   uint32_t code = Operation_Code(slot->kind);
+  Operation_GiveBackForCallback(slot);
   KavrelCallback callback = device->callback;
   if (callback) callback(device, device->callback_context, code, status, value);
-  ReleaseOperationSlot(slot);
+  Operation_CallbackReturned(device);
 }
 
 // The host status of a failed transport status, or HOST_OK for a good one. A status that is

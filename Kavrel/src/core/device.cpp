@@ -262,12 +262,36 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDevice(KavrelHandle handle, Devi
   return Kavrel_CreateDeviceEx(handle, out, nullptr, nullptr);
 }
 
-static bool Device_SlotsBusy(KavrelDevice *device) {
+// Marks the device deleting, unless it is not in use or already being deleted, and hands it
+// the event that tells the delete the device has gone idle.
+static bool Device_MarkDeleting(KavrelDevice *device, OsEvent drained) {
+  if (!device->lock) return false;  // taken once, but never readied
   OsLockEnter(device->lock);
-  bool busy = device->exclusive.in_use != 0;
-  for (const OperationSlot &slot : device->slots) busy = busy || slot.in_use != 0;
+  bool marked = device->in_use.load() && !device->deleting.load();
+  if (marked) {
+    device->deleting.store(1);
+    device->drained = drained;
+  }
   OsLockLeave(device->lock);
-  return busy;
+  return marked;
+}
+
+// Waits until no slot is in use and no callback of the device runs. The mark refuses every
+// new slot, so once idle the device stays so; the last slot given back, or the last callback
+// returning, sets the event.
+static void Device_WaitIdle(KavrelDevice *device) {
+  for (;;) {
+    OsLockEnter(device->lock);
+    OsEvent drained = device->drained;
+    bool idle = Operation_DeviceIdleLocked(device);
+    if (idle) device->drained = nullptr;
+    OsLockLeave(device->lock);
+    if (idle) {
+      OsEventClose(&drained);
+      return;
+    }
+    OsWait(drained, OS_WAIT_FOREVER);
+  }
 }
 
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device) {
@@ -277,20 +301,18 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device) {
     return KAVREL_E_HANDLE;
   }
   KavrelContext *context = device->context;
-  if (!context) {  // a record never taken
-    KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice, device is not used\n");
-    return KAVREL_E_INVALIDARG;
+  OsEvent drained = nullptr;
+  if (context && OsEventCreate(&drained, 0) != 0) {
+    KV_FAIL("malloc error: %d\n", 0);
+    return KAVREL_E_NOMEM;
   }
-  OsLockEnter(context->queue_lock);
-  device->deleting.store(1);
-  bool in_use = device->in_use.load() != 0;
-  OsLockLeave(context->queue_lock);
-  if (!in_use) {
+  if (!context || !Device_MarkDeleting(device, drained)) {
+    OsEventClose(&drained);
     KV_LOG(KAVREL_LOG_FLOW, "Leaving Kavrel_DeleteDevice, device is not used\n");
     return KAVREL_E_INVALIDARG;
   }
   Kavrel_AbortNetworkOper(device);
-  while (Device_SlotsBusy(device)) OsSleep(16);
+  Device_WaitIdle(device);
   // Released outside the queue lock: the agent's release waits for running callbacks, and
   // those may be waiting for the queue lock to queue their completion.
   if (device->net_client) NetClient_Release(&device->net_client);

@@ -58,7 +58,14 @@ struct KavrelDevice {
   char config_path[KAVREL_PATH];
   NetClientHandle net_client;
   OperationSlot slots[KAVREL_SLOT_COUNT];
-  OsLock lock;  // over the slots and the transport handles they hold
+  OsLock lock;  // over the slots, the transport handles they hold and the fields below
+  // Host callbacks of this device running now, and the deletion mark. A handler gives its
+  // slot back and counts its callback in one section under the lock, and a slot is taken
+  // only while the mark is clear, so Kavrel_DeleteDevice sees every operation either as a
+  // slot in use or as a callback in progress, and none can start after it set the mark.
+  uint32_t callbacks;
+  std::atomic<uint32_t> deleting;
+  OsEvent drained;  // set while Kavrel_DeleteDevice waits for the device to go idle
   OperationSlot exclusive;
   char exclusive_buffer[KAVREL_EXCLUSIVE_BUFFER];
   char address[KAVREL_STRING];
@@ -76,7 +83,6 @@ struct KavrelDevice {
   std::atomic<uint32_t> upgrade_abort;
   KavrelContext *context;
   std::atomic<uint32_t> in_use;
-  std::atomic<uint32_t> deleting;
   char device_model[KAVREL_STRING];
   void *upgrade_callback;  // the running upgrade's KavrelUpgradeCallback
   void *upgrade_context;

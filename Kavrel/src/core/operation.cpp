@@ -52,6 +52,27 @@ void ReleaseHandlesLocked(OperationSlot *slot) {
   if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
 }
 
+// Wakes a Kavrel_DeleteDevice waiting for the device to go idle; the device lock is held.
+void NoteIdleLocked(KavrelDevice *device) {
+  if (device->drained && Operation_DeviceIdleLocked(device)) OsEventSet(device->drained);
+}
+
+// Gives the slot back, counting a host callback about to run for it when `callback` is set.
+void GiveBack(OperationSlot *slot, bool callback) {
+  KavrelDevice *device = slot->device;
+  OsLockEnter(device->lock);
+  ReleaseHandlesLocked(slot);
+  ClearSlot(slot);
+  if (slot != &device->exclusive) {
+    slot->reply_buffer = slot->inline_buffer;
+    slot->reply_capacity = KAVREL_SLOT_BUFFER - 1;
+  }
+  slot->in_use = 0;
+  if (callback) ++device->callbacks;
+  NoteIdleLocked(device);
+  OsLockLeave(device->lock);
+}
+
 // Stores a completion: on the worker's queue for an asynchronous slot, else wakes the
 // waiting caller. Runs on a scheduler thread.
 void StoreCompletion(OperationSlot *slot, uint32_t status) {
@@ -173,9 +194,8 @@ void Operation_Complete(OperationSlot *slot, uint32_t status) {
 OperationSlot *TakeOperationSlot(KavrelDevice *device) {
   OsLockEnter(device->lock);
   OperationSlot *taken = nullptr;
-  for (OperationSlot &slot : device->slots) {
-    taken = TakeSlot(&slot, slot.inline_buffer, KAVREL_SLOT_BUFFER - 1);
-    if (taken) break;
+  for (int i = 0; !taken && !device->deleting.load() && i < KAVREL_SLOT_COUNT; ++i) {
+    taken = TakeSlot(&device->slots[i], device->slots[i].inline_buffer, KAVREL_SLOT_BUFFER - 1);
   }
   OsLockLeave(device->lock);
   return taken;
@@ -184,22 +204,43 @@ OperationSlot *TakeOperationSlot(KavrelDevice *device) {
 OperationSlot *TakeExclusiveSlot(KavrelDevice *device) {
   OsLockEnter(device->lock);
   OperationSlot *taken =
-      TakeSlot(&device->exclusive, device->exclusive_buffer, KAVREL_EXCLUSIVE_BUFFER - 1);
+      device->deleting.load()
+          ? nullptr
+          : TakeSlot(&device->exclusive, device->exclusive_buffer, KAVREL_EXCLUSIVE_BUFFER - 1);
   OsLockLeave(device->lock);
   return taken;
 }
 
-void ReleaseOperationSlot(OperationSlot *slot) {
-  KavrelDevice *device = slot->device;
-  OsLockEnter(device->lock);
-  ReleaseHandlesLocked(slot);
-  ClearSlot(slot);
-  if (slot != &device->exclusive) {
-    slot->reply_buffer = slot->inline_buffer;
-    slot->reply_capacity = KAVREL_SLOT_BUFFER - 1;
+// The mark is never cleared while the handle is the caller's, so a refusal read after the
+// take tells its cause.
+uint32_t Operation_Take(KavrelDevice *device, int exclusive, OperationSlot **slot) {
+  *slot = exclusive ? TakeExclusiveSlot(device) : TakeOperationSlot(device);
+  if (*slot) return KAVREL_OK;
+  if (device->deleting.load()) {
+    KV_FAIL("Handle not used\n");
+    return KAVREL_E_INVALIDARG;
   }
-  slot->in_use = 0;
+  KV_FAIL("Too many async\n");
+  return KAVREL_E_BUSY;
+}
+
+void ReleaseOperationSlot(OperationSlot *slot) { GiveBack(slot, false); }
+
+void Operation_GiveBackForCallback(OperationSlot *slot) { GiveBack(slot, true); }
+
+void Operation_CallbackReturned(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  --device->callbacks;
+  NoteIdleLocked(device);
   OsLockLeave(device->lock);
+}
+
+bool Operation_DeviceIdleLocked(const KavrelDevice *device) {
+  if (device->callbacks != 0 || device->exclusive.in_use) return false;
+  for (const OperationSlot &slot : device->slots) {
+    if (slot.in_use) return false;
+  }
+  return true;
 }
 
 void Operation_UseBuffer(OperationSlot *slot, char *buffer, uint32_t capacity) {
@@ -228,15 +269,9 @@ uint32_t Operation_Begin(DeviceHandle device, int32_t max_level, int32_t async_f
                          uint32_t kind, OperationSlot **out) {
   uint32_t rc = Device_Check(device, max_level);
   if (rc != KAVREL_OK) return rc;
-  if (device->deleting.load()) {
-    KV_FAIL("Handle not used\n");
-    return KAVREL_E_INVALIDARG;
-  }
-  OperationSlot *slot = TakeOperationSlot(device);
-  if (!slot) {
-    KV_FAIL("Too many async\n");
-    return KAVREL_E_BUSY;
-  }
+  OperationSlot *slot = nullptr;
+  rc = Operation_Take(device, 0, &slot);
+  if (rc != KAVREL_OK) return rc;
   slot->async = (async_flag && device->callback) ? 1 : 0;
   slot->kind = kind;
   slot->sub_state = SUB_STATE_REQUEST;

@@ -47,14 +47,24 @@ uint32_t Operation_Code(uint32_t kind);
 
 // The device checks, then the mode (asynchronous only when asked for and the device has a
 // callback), then a free ordinary slot of the given kind (sub-state 20). On failure nothing
-// is held and the refusal is logged. A device being deleted hands out no slot
-// (0x80000003, "Handle not used\n").
+// is held and the refusal is logged.
 uint32_t Operation_Begin(DeviceHandle device, int32_t max_level, int32_t async_flag,
                          uint32_t kind, OperationSlot **slot);
 
+// NULL when every slot (the exclusive one) is taken or the device is being deleted.
 OperationSlot *TakeOperationSlot(KavrelDevice *device);
 OperationSlot *TakeExclusiveSlot(KavrelDevice *device);
+// One of the two, the refusal logged: 0; 0x80000003 ("Handle not used\n") for a device being
+// deleted, which hands out no slot; 0x80060303 ("Too many async\n").
+uint32_t Operation_Take(KavrelDevice *device, int exclusive, OperationSlot **slot);
 void ReleaseOperationSlot(OperationSlot *slot);
+// A handler gives the slot back just before calling the host, so that the callback may start
+// the next command on it; in the same device-lock section the device counts the callback in
+// progress, which Operation_CallbackReturned ends once the host has returned.
+void Operation_GiveBackForCallback(OperationSlot *slot);
+void Operation_CallbackReturned(KavrelDevice *device);
+// No slot of the device in use and none of its callbacks running; the device lock is held.
+bool Operation_DeviceIdleLocked(const KavrelDevice *device);
 
 // Points the slot's reply at a caller's buffer of `capacity` + 1 bytes.
 void Operation_UseBuffer(OperationSlot *slot, char *buffer, uint32_t capacity);
@@ -102,9 +112,9 @@ const char *Params_SecondRequest(const OperationSlot *slot);
 uint32_t Motion_ParseReply(OperationSlot *slot, uint32_t *count);
 // After a motion set succeeded: the form page's copy into the local configuration.
 void Motion_AfterSet(OperationSlot *slot);
-// Ends an asynchronous operation on the worker: releases the slot's transport handles, calls
-// the host once with the kind's operation code, `status` and `value`, then gives the slot
-// back.
+// Ends an asynchronous operation on the worker: releases the slot's transport handles and
+// gives the slot back, then calls the host once with the kind's operation code, `status` and
+// `value`.
 void Completion_Finish(OperationSlot *slot, uint32_t status, uintptr_t value);
 
 // Parses the input reply into four levels (300 high, 301 low). 0, or 0x80060307 for an input

@@ -558,11 +558,9 @@ uint32_t Upgrade_End(Upgrade *up, uint32_t result) {
 uint32_t Upgrade_Start(DeviceHandle device, const UpgradeRequest *request, Upgrade *up) {
   uint32_t rc = Device_Check(device, KAVREL_LEVEL_CONFIG);
   if (rc != KAVREL_OK) return rc;
-  OperationSlot *slot = TakeExclusiveSlot(device);
-  if (!slot) {
-    KV_FAIL("Too many async\n");
-    return KAVREL_E_BUSY;
-  }
+  OperationSlot *slot = nullptr;
+  rc = Operation_Take(device, 1, &slot);
+  if (rc != KAVREL_OK) return rc;
   OsLockEnter(device->lock);
   bool running = device->upgrade_running != 0;
   if (!running) {
