@@ -5,9 +5,11 @@
 #include <strings.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <string>
-#include <thread>
+#include <unordered_map>
 
 #include "NetClientInternal.h"
 #include "NetFtpClient.h"
@@ -17,10 +19,61 @@ namespace {
 
 const int32_t kSlotCount = 10;
 const uint32_t kDefaultTimeoutMs = 30000;
+// How long a release waits for status notifications still running before it keeps the
+// context alive instead.
+const int kReleaseBoundMs = 10000;
 
 std::atomic<const void *> g_logger{nullptr};
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// The client contexts whose requests a status notification may name, with the notifications
+// running for each. A notification is passed on only while its request's context is listed,
+// and a release takes the context off the list before it waits for the running ones: once
+// none runs, none can start, and the context may be freed. On POSIX removing the root
+// handle's callback already waits for the running ones; the list is what makes it known on
+// Windows, where a child handle may still call back after that.
+class LiveContexts {
+ public:
+  bool Add(CNetClientHolder *holder) {
+    std::lock_guard<std::mutex> lock(mu_);
+    try {
+      for (int32_t i = 0; i < holder->m_nSlots; ++i) requests_[&holder->m_pSlots[i]] = holder;
+    } catch (const std::bad_alloc &) {
+      for (int32_t i = 0; i < holder->m_nSlots; ++i) requests_.erase(&holder->m_pSlots[i]);
+      return false;
+    }
+    return true;
+  }
+  // The context of `request` with one more notification counted, or NULL when not listed.
+  CNetClientHolder *Enter(const CNetClientRequest *request) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = requests_.find(request);
+    if (it == requests_.end()) return nullptr;
+    ++it->second->m_nNotifying;
+    return it->second;
+  }
+  void Leave(CNetClientHolder *holder) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (--holder->m_nNotifying == 0) idle_.notify_all();
+  }
+  // Takes the context off the list and waits up to bound_ms for its running notifications;
+  // false when one still runs.
+  bool Remove(CNetClientHolder *holder, int bound_ms) {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (int32_t i = 0; i < holder->m_nSlots; ++i) requests_.erase(&holder->m_pSlots[i]);
+    return idle_.wait_for(lock, std::chrono::milliseconds(bound_ms),
+                          [holder] { return holder->m_nNotifying == 0; });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable idle_;
+  std::unordered_map<const CNetClientRequest *, CNetClientHolder *> requests_;
+};
+
+LiveContexts &Live() {
+  static LiveContexts *live = new LiveContexts;  // never destroyed: notifications may outlive exit
+  return *live;
+}
 
 bool InUse(CNetClientRequest *request) {
   if (request == nullptr) return false;
@@ -45,10 +98,6 @@ bool IsHttpType(uint32_t type) {
          type == NETCLIENT_TYPE_HTTPS_GET || type == NETCLIENT_TYPE_HTTPS_POST;
 }
 
-void WaitWhileSettingUp(CNetClientRequest *request) {
-  while (request->m_dwConnectPhase == 1) SleepMs(16);
-}
-
 // Takes the connection object off the slot (or leaves it, keep_object), marked aborted so
 // that a caller waiting in it returns and nothing more is reported, and closes it.
 void Internal_Disconnect(CNetClientRequest *request, uint32_t abort, bool keep_object) {
@@ -56,7 +105,7 @@ void Internal_Disconnect(CNetClientRequest *request, uint32_t abort, bool keep_o
     NcLock lock(request->m_Lock);
     request->m_bAbort = abort;
   }
-  if (abort) WaitWhileSettingUp(request);
+  if (abort) request->WaitWhileSettingUp();
   std::shared_ptr<CNetClientBase> conn;
   {
     NcLock lock(request->m_Lock);
@@ -83,10 +132,10 @@ uint32_t ConnectWith(CNetClientRequest *request, Run run) {
       request->m_pConnection->CloseConnect();
       request->m_pConnection.reset();
     }
-    request->m_dwConnectPhase = 1;
+    request->SetConnectPhase(1);
     conn = std::shared_ptr<T>(new (std::nothrow) T);
     if (!conn) {
-      request->m_dwConnectPhase = 0;
+      request->SetConnectPhase(0);
       return NETCLIENT_E_NOMEM;
     }
     conn->Attach(request, request->m_pOwner->m_hInternet, request->m_dwTimeout);
@@ -95,7 +144,7 @@ uint32_t ConnectWith(CNetClientRequest *request, Run run) {
   uint32_t r = run(conn.get());
   if (r == 0) return 0;
   NcLock lock(request->m_Lock);
-  request->m_dwConnectPhase = 0;
+  request->SetConnectPhase(0);
   if (request->m_pConnection == conn) request->m_pConnection.reset();
   conn->MarkAborted();
   conn->CloseConnect();
@@ -195,9 +244,20 @@ void CNetClientRequest::Reset() {
   m_pContentLength = nullptr;
   m_pCallback = nullptr;
   m_hParentWnd = nullptr;
-  m_dwConnectPhase = 0;
+  SetConnectPhase(0);
   m_dwSendSeconds = m_dwSendMillis = 0;
   m_szProxyUser[0] = m_szProxyPassword[0] = '\0';
+}
+
+void CNetClientRequest::SetConnectPhase(uint32_t phase) {
+  std::lock_guard<std::mutex> lock(m_PhaseMutex);
+  m_dwConnectPhase = phase;
+  m_PhaseChanged.notify_all();
+}
+
+void CNetClientRequest::WaitWhileSettingUp() {
+  std::unique_lock<std::mutex> lock(m_PhaseMutex);
+  m_PhaseChanged.wait(lock, [this] { return m_dwConnectPhase != 1; });
 }
 
 CNetClientHolder::CNetClientHolder(int32_t slots)
@@ -212,17 +272,19 @@ void CALLBACK NetClient_StatusCallback(HINTERNET handle, DWORD_PTR context, DWOR
                                        LPVOID info, DWORD length) {
   auto *request = reinterpret_cast<CNetClientRequest *>(context);
   if (request == nullptr) return;
+  CNetClientHolder *owner = Live().Enter(request);
+  if (owner == nullptr) return;  // its context is being released: the request is not touched
   std::shared_ptr<CNetClientBase> conn;
   {
     NcLock lock(request->m_Lock);
     conn = request->m_pConnection;
   }
-  if (!conn) return;
   try {
-    conn->OnStatus(handle, status, info, length);
+    if (conn) conn->OnStatus(handle, status, info, length);
   } catch (...) {
     // Nothing may unwind into the service's thread.
   }
+  Live().Leave(owner);
 }
 
 // ---- Contexts ------------------------------------------------------------------------------
@@ -276,6 +338,11 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_InitializeWithProxy(NetClient
     holder->m_pszProxy = strdup(proxy);
     holder->m_dwProxyLen = static_cast<uint32_t>(strlen(proxy) + 1);
   }
+  if (!Live().Add(holder)) {
+    InternetCloseHandle(holder->m_hInternet);
+    delete holder;
+    return NETCLIENT_E_NOMEM;
+  }
   InternetSetStatusCallback(holder->m_hInternet, NetClient_StatusCallback);
   *out = holder;
   return 0;
@@ -289,13 +356,20 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Initialize(NetClientHandle *o
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Release(NetClientHandle *handle) {
   if (handle == nullptr || *handle == nullptr) return NETCLIENT_E_HANDLE;
   CNetClientHolder *holder = *handle;
+  *handle = nullptr;
   for (int32_t i = 0; i < holder->m_nSlots; ++i) NetClient_CloseRequest(&holder->m_pSlots[i]);
-  // Once the callback is removed no notification runs any more, so the slots may go.
+  // Once the callback is removed no notification of the root starts (POSIX waits here for
+  // those still running); a child handle's, which may still come on Windows, finds the
+  // context no longer listed and touches nothing.
   InternetSetStatusCallback(holder->m_hInternet, nullptr);
-  SleepMs(100);
+  if (!Live().Remove(holder, kReleaseBoundMs)) {
+    // Freeing the context under a notification that still runs would crash later; keeping
+    // it alive costs only its memory.
+    OutputDebugStringA("NetClient_Release: a status notification still runs; context kept\n");
+    return 0;
+  }
   InternetCloseHandle(holder->m_hInternet);
   delete holder;
-  *handle = nullptr;
   return 0;
 }
 

@@ -61,13 +61,19 @@ struct CNetClientRequest {
   uint32_t *m_pContentLength = nullptr;
   NetClientCallback m_pCallback = nullptr;
   void *m_hParentWnd = nullptr;
-  std::atomic<uint32_t> m_dwConnectPhase{0};  // 0 none, 1 object being set up, 2 connect issued
+  // 0 none, 1 object being set up, 2 connect issued; written through SetConnectPhase, so that
+  // an abort can sleep until the set-up is over.
+  std::atomic<uint32_t> m_dwConnectPhase{0};
+  std::mutex m_PhaseMutex;
+  std::condition_variable m_PhaseChanged;
   uint32_t m_dwSendSeconds = 0;
   uint32_t m_dwSendMillis = 0;
   char m_szProxyUser[256] = {};
   char m_szProxyPassword[256] = {};
 
   void Reset();  // back to the fresh state (caller holds m_Lock)
+  void SetConnectPhase(uint32_t phase);
+  void WaitWhileSettingUp();  // until the connect phase leaves 1
 };
 
 struct CNetClientHolder {
@@ -83,6 +89,7 @@ struct CNetClientHolder {
   char m_szProxyUser[256] = {};
   char m_szProxyPassword[256] = {};
   uint32_t m_dwProxyLen = 0;
+  int m_nNotifying = 0;  // status notifications running for this context (NetClient.cpp)
 };
 
 // The status callback installed on every context's root handle.

@@ -91,7 +91,7 @@ uint32_t CNetFtpClient::Connect(const char *host, const char *user, const char *
   uint32_t r = CommonConnect(host, user, password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE,
                              port, synchronous, &m_hRequest, &at_once);
   if (r != 0) return r;
-  m_pRequest->m_dwConnectPhase = 2;
+  m_pRequest->SetConnectPhase(2);
   if (!m_bWait) {
     // Finished inside the call: the outcome is reported here, as its completion would have.
     if (at_once) {

@@ -232,7 +232,7 @@ uint32_t CNetHttpClient::SendAndWait(const char *extra, DWORD *error) {
   {
     NcLock lock(m_pRequest->m_Lock);
     if (IsAborted()) return NETCLIENT_ABORTED;
-    m_pRequest->m_dwConnectPhase = 2;
+    m_pRequest->SetConnectPhase(2);
     m_eDoing = NC_CONNECTING;
     m_dwLastError = 0;
     m_bHostLost = false;

@@ -235,6 +235,63 @@ TEST_F(Async, DeleteWaitsForTheCallbacksAndNothingFollows) {
   EXPECT_EQ(again.Calls()[0].status, 0u);
 }
 
+// A few hundred devices, one in ten silent, one command each: deleted one by one, then the
+// context released with the rest. Both end within seconds (a wait per device of a tenth of a
+// second would take longer), every accepted command of a deleted device is reported before
+// its delete returns, and nothing is reported after a delete or the release.
+TEST_F(Async, AFleetDeletedOneByOneAndReleasedWithTheRest) {
+  constexpr int kDevices = 400;
+  constexpr int kBoundMs = 10000;
+  ASSERT_TRUE(sim_->AddFault("other", R"({"path": "/hang.cgi", "no_answer": true})"));
+  KavrelHandle fleet = nullptr;
+  ASSERT_EQ(Kavrel_InitialEx(&fleet, kDevices, 0, KAVREL_VERSION_NUMBER), 0u);
+  std::vector<std::unique_ptr<Recorder>> recorders;
+  std::vector<DeviceHandle> devices;
+  for (int i = 0; i < kDevices; ++i) {
+    bool silent = i % 10 == 9;
+    recorders.push_back(std::make_unique<Recorder>());
+    DeviceHandle d = nullptr;
+    ASSERT_EQ(Kavrel_CreateDevice(fleet, &d), 0u);
+    KavrelDeviceProperty p{};
+    p.address = "127.0.0.1";
+    p.user = "root";
+    p.password = "pass";
+    p.http_port = sim_->Device(silent ? "other" : "io")->http_port;
+    p.timeout_ms = 60000;
+    p.callback = Recorder::Callback;
+    p.callback_context = recorders.back().get();
+    ASSERT_EQ(Kavrel_SetDevicePropertyHttp(d, &p), 0u);
+    ASSERT_EQ(Kavrel_HttpOperation(d, silent ? "/hang.cgi" : "/cgi-bin/any.cgi", 0, 1), 0u) << i;
+    devices.push_back(d);
+  }
+  for (int i = 0; i < kDevices; ++i) {
+    if (i % 10 != 9) {
+      ASSERT_TRUE(recorders[i]->WaitFor(1)) << i;
+    }
+  }
+
+  auto start = std::chrono::steady_clock::now();
+  std::vector<size_t> at_delete(kDevices);
+  for (int i = 0; i < kDevices; i += 2) {
+    ASSERT_EQ(Kavrel_DeleteDevice(devices[i]), 0u);
+    at_delete[i] = recorders[i]->Count();
+    EXPECT_EQ(at_delete[i], 1u) << "device " << i << ": its command is reported once, before";
+  }
+  auto deleted = std::chrono::steady_clock::now();
+  ASSERT_EQ(Kavrel_Release(&fleet), 0u);
+  auto released = std::chrono::steady_clock::now();
+  EXPECT_LT(MsBetween(start, deleted), kBoundMs) << "deleting " << kDevices / 2 << " devices";
+  EXPECT_LT(MsBetween(deleted, released), kBoundMs) << "releasing " << kDevices / 2 << " devices";
+  for (int i = 1; i < kDevices; i += 2) at_delete[i] = recorders[i]->Count();
+  OsSleep(300);  // a late callback would show here
+  for (int i = 0; i < kDevices; ++i) {
+    EXPECT_EQ(recorders[i]->Count(), at_delete[i]) << "device " << i << ": a callback afterwards";
+    if (i % 2 == 0) {
+      EXPECT_EQ(recorders[i]->Calls()[0].status, i % 10 == 9 ? 206u : 0u) << i;
+    }
+  }
+}
+
 // A host that starts the next command from the callback of the last one, `budget` times.
 struct Chain {
   std::function<uint32_t(DeviceHandle)> next;

@@ -61,10 +61,13 @@ KavrelDevice *AllocateTable(uint32_t count) {
 }
 
 // Releases every record's transports first: until then a transport thread may still queue
-// a node (and set the wake event). The queue is emptied before the table is freed, since
-// most nodes are embedded in the records' slots.
+// a node (and set the wake event). Every record's operations are withdrawn before any record
+// waits for its transports, so the release waits once for all of them, not device by device.
+// The queue is emptied before the table is freed, since most nodes are embedded in the
+// records' slots.
 void FreeTable(KavrelContext *context) {
   if (!context->devices) return;
+  for (uint32_t i = 0; i < context->prepared; ++i) Device_Close(&context->devices[i]);
   for (uint32_t i = 0; i < context->prepared; ++i) Device_Free(&context->devices[i]);
   FreeNodes(context);
   for (uint32_t i = 0; i < context->max_devices; ++i) context->devices[i].~KavrelDevice();

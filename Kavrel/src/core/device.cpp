@@ -74,38 +74,45 @@ uint32_t Device_Prepare(KavrelDevice *device, KavrelContext *context) {
   return KAVREL_OK;
 }
 
-// Releases the transports of every slot in use and then the device's own. The scheduler
-// agent's release waits for callbacks still running, so nothing touches the record after.
-static void Device_ReleaseTransports(KavrelDevice *device) {
+// Withdraws the operations in flight and releases their transports. The worker has stopped,
+// and the completions still to come find the record closing.
+void Device_Close(KavrelDevice *device) {
+  if (!device->lock) return;  // never taken: nothing was made
+  device->closing.store(1);
   OperationSlot *all[KAVREL_SLOT_COUNT + 1];
   Device_AllSlots(device, all);
   for (OperationSlot *slot : all) {
-    if (!slot->in_use) continue;
-    if (device->lock) OsLockEnter(device->lock);
-    if (slot->http) COMMON_TI_Release(&slot->http);
-    if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
-    if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
-    NetClientRequestHandle request = slot->net_request;
-    slot->net_request = nullptr;
-    if (device->lock) OsLockLeave(device->lock);
+    OsLockEnter(device->lock);
+    NetClientRequestHandle request = nullptr;
+    if (slot->in_use) {
+      if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
+      if (slot->http) COMMON_TI_Release(&slot->http);
+      if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);
+      if (slot->ftp_control) COMMON_TI_Release(&slot->ftp_control);
+      request = slot->net_request;
+      slot->net_request = nullptr;
+    }
+    OsLockLeave(device->lock);
     if (request) NetClient_CloseRequest(request);
   }
+}
+
+// The device's own transports, its slots' buffers and its files. The scheduler agent's
+// release waits for callbacks still running, so nothing touches the record after.
+void Device_Free(KavrelDevice *device) {
+  if (!device->lock) return;
   if (device->net_client) NetClient_Release(&device->net_client);
   if (device->agent) SCHEAGENT_Release(&device->agent);
+  OperationSlot *all[KAVREL_SLOT_COUNT + 1];
+  Device_AllSlots(device, all);
   for (OperationSlot *slot : all) {
     free(slot->extra_buffer);
     slot->extra_buffer = nullptr;
     free(slot->args);
     slot->args = nullptr;
   }
-}
-
-void Device_Free(KavrelDevice *device) {
-  if (!device->lock) return;  // never taken: nothing was made
-  device->closing.store(1);
-  Device_ReleaseTransports(device);
   Device_RemoveDirectory(device);
-  if (device->lock) OsLockDestroy(&device->lock);
+  OsLockDestroy(&device->lock);
 }
 
 uint32_t Device_Check(DeviceHandle device, int32_t max_level) {

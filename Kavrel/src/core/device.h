@@ -144,6 +144,10 @@ int32_t Device_ResolveModel(KavrelDevice *device, int mode);
 // slots and defaults on the zero-filled table. A record never taken is never written, so a
 // large table costs address space, not memory or time. 0, or 0x80000002.
 uint32_t Device_Prepare(KavrelDevice *device, KavrelContext *context);
-// Once per record, by Kavrel_Release, whether in use or not; removes the directory. Nothing
-// to do for a record never prepared.
+// Kavrel_Release in two passes over the records taken so far: first every record is marked
+// closing and its operations are withdrawn and their transports released, then each record's
+// own transports and files go. What the scheduler still delivers for the first pass runs
+// meanwhile, so the second waits for no device in particular. Nothing to do for a record
+// never prepared.
+void Device_Close(KavrelDevice *device);
 void Device_Free(KavrelDevice *device);

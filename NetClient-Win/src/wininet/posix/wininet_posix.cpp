@@ -4,9 +4,10 @@
 //
 // Each FTP connection handle owns one thread that runs its operations in order; that
 // thread delivers their completions once the operation has given the wire back. Locks: the
-// registry lock, a root's callback lock and a connection's lock (mu) are leaves, each held
-// only for a few statements; the wire is an ownership flag under mu, not a lock held across
-// a callback wait. No layer lock is held while the status callback runs.
+// registry lock (with a root's children lock inside it, and nothing else), a root's callback
+// lock and a connection's lock (mu) are leaves, each held only for a few statements; the
+// wire is an ownership flag under mu, not a lock held across a callback wait. No layer lock
+// is held while the status callback runs.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -17,7 +18,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -30,7 +31,7 @@ thread_local DWORD t_last_error = 0;
 thread_local int t_in_callback = 0;
 
 std::mutex g_registry_mu;
-std::map<HINTERNET, std::shared_ptr<Handle>> g_registry;
+std::unordered_map<HINTERNET, std::shared_ptr<Handle>> g_registry;
 uintptr_t g_next_id = 0x1000;
 
 
@@ -384,14 +385,12 @@ BOOL CloseFile(const std::shared_ptr<File> &f) {
 }
 
 BOOL CloseRoot(const std::shared_ptr<Root> &root) {
-  std::vector<std::shared_ptr<Handle>> children;
+  std::vector<HINTERNET> children;
   {
-    std::lock_guard<std::mutex> lock(g_registry_mu);
-    for (auto &entry : g_registry) {
-      if (entry.second->root == root) children.push_back(entry.second);
-    }
+    std::lock_guard<std::mutex> lock(root->children_mu);
+    children.assign(root->children.begin(), root->children.end());
   }
-  for (auto &child : children) InternetCloseHandle(child->id);
+  for (HINTERNET child : children) InternetCloseHandle(child);
   std::vector<Root::WorkerThread> threads;
   {
     std::lock_guard<std::mutex> lock(root->threads_mu);
@@ -414,6 +413,10 @@ HINTERNET Register(const std::shared_ptr<Handle> &h) {
   g_next_id += 4;
   h->id = reinterpret_cast<HINTERNET>(g_next_id);
   g_registry[h->id] = h;
+  if (h->root) {
+    std::lock_guard<std::mutex> children(h->root->children_mu);
+    h->root->children.insert(h->id);
+  }
   return h->id;
 }
 
@@ -425,7 +428,13 @@ std::shared_ptr<Handle> Lookup(HINTERNET id) {
 
 void Unregister(HINTERNET id) {
   std::lock_guard<std::mutex> lock(g_registry_mu);
-  g_registry.erase(id);
+  auto it = g_registry.find(id);
+  if (it == g_registry.end()) return;
+  if (Root *root = it->second->root.get()) {
+    std::lock_guard<std::mutex> children(root->children_mu);
+    root->children.erase(id);
+  }
+  g_registry.erase(it);
 }
 
 BOOL Fail(DWORD error) {

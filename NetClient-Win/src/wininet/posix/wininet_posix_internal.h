@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "nc_wininet.h"
@@ -52,9 +53,15 @@ struct Root : Handle {
   };
   std::mutex threads_mu;
   std::vector<WorkerThread> threads;
+  // The handles opened below this root and not yet closed, which closing the root closes:
+  // kept here so that the close costs the same whatever the number of roots in the process.
+  // Guarded by children_mu, taken inside the registry lock.
+  std::mutex children_mu;
+  std::unordered_set<HINTERNET> children;
 };
 
-// Gives the handle a value never used before in this process and makes it findable.
+// Gives the handle a value never used before in this process and makes it findable (and,
+// below a root, one of the root's children).
 HINTERNET Register(const std::shared_ptr<Handle> &h);
 std::shared_ptr<Handle> Lookup(HINTERNET id);
 void Unregister(HINTERNET id);
