@@ -487,7 +487,9 @@ class CleanupTest : public UpgradeTest {
   void Connect(DeviceHandle device) {
     if (request_) NetClient_CloseRequest(request_);
     request_ = nullptr;
-    ASSERT_EQ(NetClient_OpenRequest(device->net_client, &request_), 0u);
+    NetClientHandle client = nullptr;
+    ASSERT_EQ(Device_NetClient(device, &client), 0u);
+    ASSERT_EQ(NetClient_OpenRequest(client, &request_), 0u);
     NetClientRequestInfo info{};
     info.type = NETCLIENT_TYPE_FTP;
     info.port = device->ftp_port;

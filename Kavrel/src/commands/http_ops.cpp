@@ -37,7 +37,9 @@ uint32_t SetProxy(KavrelDevice *device, const KavrelProxyInfo *proxy) {
   device->proxy_port = proxy->port;
   NetClientProxyInfo info{proxy->address, nullptr, proxy->user, proxy->password, proxy->port};
   if (!proxy->address) return KAVREL_OK;  // no proxy
-  return NetClient_SetProxy(device->net_client, 0, &info);
+  // A context made later picks the proxy up from the record.
+  NetClientHandle client = Device_NetClientIfMade(device);
+  return client ? NetClient_SetProxy(client, 0, &info) : KAVREL_OK;
 }
 
 }  // namespace

@@ -53,25 +53,73 @@ static void Device_RemoveDirectory(KavrelDevice *device) {
   OsLockLeave(device->lock);
 }
 
-// The private directory is not made here but on first use (Device_EnsureDirectory): most
-// records of a large table never hold a file, and making and removing thousands of
-// directories would dominate the cost of a context.
-uint32_t Device_Prepare(KavrelDevice *device, KavrelContext *context) {
-  uint32_t index = static_cast<uint32_t>(device - context->devices);
-  if (index < context->prepared) return KAVREL_OK;
-  device->http_port = 80;
-  device->ftp_port = 21;
-  device->timeout_ms = 60000;
-  device->context = context;
+// Readies a record the first time it is taken: its lock, slots and defaults on the
+// zero-filled table. Runs outside the queue lock, on a record the caller has reserved. A
+// record never taken is never written, so a large table costs address space, not memory or
+// time. The private directory is not made here but on first use (Device_EnsureDirectory):
+// most records of a large table never hold a file. 0, or 0x80000002.
+static uint32_t Device_Prepare(KavrelDevice *device) {
+  if (device->lock) return KAVREL_OK;
   if (OsLockCreate(&device->lock) != 0) return KAVREL_E_NOMEM;
-  context->prepared = index + 1;
-  for (OperationSlot &slot : device->slots) {
-    Slot_Init(&slot, device, slot.inline_buffer, KAVREL_SLOT_BUFFER - 1);
+  for (int i = 0; i < KAVREL_SLOT_COUNT; ++i) {
+    device->slots[i].inline_buffer = device->slot_buffers[i];
+    Slot_Init(&device->slots[i], device, device->slot_buffers[i], KAVREL_SLOT_BUFFER - 1);
   }
   Slot_Init(&device->exclusive, device, device->exclusive_buffer, KAVREL_EXCLUSIVE_BUFFER - 1);
-  device->model_name = device->server_type;
   device->upgrade_flag = 1;
   return KAVREL_OK;
+}
+
+// The proxy and bypass kept for the network client context until it is made.
+static void Device_ForgetNetProxy(KavrelDevice *device) {
+  free(device->net_proxy);
+  free(device->net_bypass);
+  device->net_proxy = device->net_bypass = nullptr;
+}
+
+static bool Device_KeepNetProxy(KavrelDevice *device, const char *proxy, const char *bypass) {
+  Device_ForgetNetProxy(device);
+  if (proxy && !(device->net_proxy = strdup(proxy))) return false;
+  if (bypass && !(device->net_bypass = strdup(bypass))) return false;
+  return true;
+}
+
+// Made outside the device lock (making a context may take time on Windows); of two callers
+// racing, the first to install its context wins and the other releases its own.
+uint32_t Device_NetClient(KavrelDevice *device, NetClientHandle *out) {
+  OsLockEnter(device->lock);
+  *out = device->net_client;
+  OsLockLeave(device->lock);
+  if (*out) return KAVREL_OK;
+  NetClientHandle made = nullptr;
+  uint32_t rc = NetClient_InitializeWithProxy(&made, device->net_proxy, device->net_bypass,
+                                              NETCLIENT_VERSION_WORD);
+  if (rc != 0) {
+    KV_LOG(KAVREL_LOG_LOWER, "NetClient_InitializeWithProxy error: %X\n", rc);
+    return rc;
+  }
+  if (device->proxy_address && device->proxy_address[0]) {
+    NetClientProxyInfo info{device->proxy_address, nullptr, device->proxy_user,
+                            device->proxy_password, device->proxy_port};
+    rc = NetClient_SetProxy(made, 0, &info);
+    if (rc != 0) {
+      NetClient_Release(&made);
+      return rc;
+    }
+  }
+  OsLockEnter(device->lock);
+  if (!device->net_client) device->net_client = made, made = nullptr;
+  *out = device->net_client;
+  OsLockLeave(device->lock);
+  if (made) NetClient_Release(&made);
+  return KAVREL_OK;
+}
+
+NetClientHandle Device_NetClientIfMade(KavrelDevice *device) {
+  OsLockEnter(device->lock);
+  NetClientHandle client = device->net_client;
+  OsLockLeave(device->lock);
+  return client;
 }
 
 // Withdraws the operations in flight and releases their transports. The worker has stopped,
@@ -102,6 +150,7 @@ void Device_Close(KavrelDevice *device) {
 void Device_Free(KavrelDevice *device) {
   if (!device->lock) return;
   if (device->net_client) NetClient_Release(&device->net_client);
+  Device_ForgetNetProxy(device);
   if (device->agent) SCHEAGENT_Release(&device->agent);
   OperationSlot *all[KAVREL_SLOT_COUNT + 1];
   Device_AllSlots(device, all);
@@ -174,23 +223,32 @@ static void Device_ResetDescription(KavrelDevice *device) {
   device->upgrade_abort.store(0);
 }
 
-// Fresh transports for a record being taken: a scheduler agent and a network client context.
+// Fresh transports for a record being taken: a scheduler agent; the network client context
+// waits for its first use, with the proxy and bypass it is to be made with.
 static uint32_t Device_PrepareForUse(KavrelDevice *device, const char *proxy, const char *bypass) {
+  if (!Device_KeepNetProxy(device, proxy, bypass)) {
+    Device_ForgetNetProxy(device);
+    return KAVREL_E_NOMEM;
+  }
   if (device->agent) SCHEAGENT_Release(&device->agent);
   uint32_t rc = SCHEAGENT_Initialize(&device->agent, 1);
-  if (rc != 0) return rc;
-  if (device->net_client) NetClient_Release(&device->net_client);
-  rc = NetClient_InitializeWithProxy(&device->net_client, proxy, bypass, NETCLIENT_VERSION_WORD);
-  if (rc != 0) SCHEAGENT_Release(&device->agent);
+  if (rc != 0) Device_ForgetNetProxy(device);
   return rc;
 }
 
-// The first free record in table order; under the queue lock. Only the records before it
-// are in use, so the records ever taken stay the first `prepared` of the table.
-static KavrelDevice *Device_TakeFree(KavrelContext *context) {
+// Reserves the first free record in table order; under the queue lock. Only the records
+// before it are in use, so the records ever taken stay the first `prepared` of the table. The
+// record is marked in use and deleting: no handle of it is out yet, and the mark keeps every
+// command and delete away until Kavrel_CreateDeviceEx has readied it outside the lock.
+static KavrelDevice *Device_Reserve(KavrelContext *context) {
   for (uint32_t i = 0; i < context->max_devices; ++i) {
     KavrelDevice *device = &context->devices[i];
-    if (i >= context->prepared || !device->in_use.load()) return device;
+    if (i < context->prepared && device->in_use.load()) continue;
+    if (i >= context->prepared) context->prepared = i + 1;
+    device->context = context;
+    device->deleting.store(1);
+    device->in_use.store(1);
+    return device;
   }
   return nullptr;
 }
@@ -237,31 +295,30 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDeviceEx(KavrelHandle handle, De
     return KAVREL_E_INVALIDARG;
   }
   OsLockEnter(handle->queue_lock);
-  KavrelDevice *device = Device_TakeFree(handle);
+  KavrelDevice *device = Device_Reserve(handle);
+  OsLockLeave(handle->queue_lock);
   if (!device) {
-    OsLockLeave(handle->queue_lock);
     KV_FAIL("No more free device\n");
     return KAVREL_E_NO_FREE_DEVICE;
   }
-  uint32_t rc = Device_Prepare(device, handle);
-  if (rc != KAVREL_OK) {
-    OsLockLeave(handle->queue_lock);
+  uint32_t rc = Device_Prepare(device);
+  if (rc == KAVREL_OK) {
+    Device_ResetDescription(device);
+    rc = Device_PrepareForUse(device, proxy, bypass);
+    if (rc != KAVREL_OK) KV_LOG(KAVREL_LOG_LOWER, "SetServerDeviceForUsage failed: %X\n", rc);
+  } else {
     KV_FAIL("malloc error: %d\n", static_cast<int>(sizeof(KavrelDevice)));
-    return rc;
   }
-  device->deleting.store(0);
-  device->in_use.store(1);
-  device->context = handle;
-  Device_ResetDescription(device);
-  rc = Device_PrepareForUse(device, proxy, bypass);
-  if (rc != 0) {
+  if (rc != KAVREL_OK) {
+    OsLockEnter(handle->queue_lock);
     device->in_use.store(0);
     OsLockLeave(handle->queue_lock);
-    KV_LOG(KAVREL_LOG_LOWER, "SetServerDeviceForUsage failed: %X\n", rc);
     return rc;
   }
+  OsLockEnter(device->lock);
+  device->deleting.store(0);
+  OsLockLeave(device->lock);
   *out = device;
-  OsLockLeave(handle->queue_lock);
   return KAVREL_OK;
 }
 
@@ -323,6 +380,7 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_DeleteDevice(DeviceHandle device) {
   // Released outside the queue lock: the agent's release waits for running callbacks, and
   // those may be waiting for the queue lock to queue their completion.
   if (device->net_client) NetClient_Release(&device->net_client);
+  Device_ForgetNetProxy(device);
   if (device->agent) SCHEAGENT_Release(&device->agent);
   // Before the record is free again, so that its next owner never shares the directory.
   Device_RemoveDirectory(device);

@@ -29,7 +29,7 @@ struct OperationSlot {
   KavrelDevice *device;
   uint32_t kind;  // 0 when free
   uint32_t sub_state;
-  char inline_buffer[KAVREL_SLOT_BUFFER];
+  char *inline_buffer;  // the slot's own buffer, in the record's tail
   void *extra_buffer;
   uint32_t reply_count;
   char *reply_buffer;
@@ -56,7 +56,12 @@ struct OperationSlot {
 struct KavrelDevice {
   ServerParam param;  // first member: the model's capability record
   char config_path[KAVREL_PATH];
+  // Made on first use (Device_NetClient): only the upgrade and the proxy option need it, and
+  // it costs more memory than the rest of the record. Until then the proxy and bypass given
+  // to Kavrel_CreateDeviceEx wait here (copies, NULL when none).
   NetClientHandle net_client;
+  char *net_proxy;
+  char *net_bypass;
   OperationSlot slots[KAVREL_SLOT_COUNT];
   OsLock lock;  // over the slots, the transport handles they hold and the fields below
   // Host callbacks of this device running now, and the deletion mark. A handler gives its
@@ -67,7 +72,6 @@ struct KavrelDevice {
   std::atomic<uint32_t> deleting;
   OsEvent drained;  // set while Kavrel_DeleteDevice waits for the device to go idle
   OperationSlot exclusive;
-  char exclusive_buffer[KAVREL_EXCLUSIVE_BUFFER];
   char address[KAVREL_STRING];
   char user[KAVREL_STRING];
   char password[KAVREL_STRING];
@@ -106,6 +110,11 @@ struct KavrelDevice {
   // Private temporary directory of this device and the configuration file in it: both
   // empty until Device_EnsureDirectory makes them, and again after a delete.
   char directory[KAVREL_STRING];
+  // The buffers last, apart from every field a new device writes: a page of them becomes
+  // resident only once a command of the device has used it, so an idle device costs the
+  // few pages above.
+  char slot_buffers[KAVREL_SLOT_COUNT][KAVREL_SLOT_BUFFER];
+  char exclusive_buffer[KAVREL_EXCLUSIVE_BUFFER];
 };
 
 // Property levels: 0 full configuration, 1 model by server type, 2 HTTP only.
@@ -140,10 +149,13 @@ void Device_CopyProperty(KavrelDevice *device, const KavrelDeviceProperty *prope
 // by the model name in `device_model`. 0 or the catalogue's code.
 int32_t Device_ResolveModel(KavrelDevice *device, int mode);
 
-// Readies a record the first time it is taken, under the context's queue lock: its lock,
-// slots and defaults on the zero-filled table. A record never taken is never written, so a
-// large table costs address space, not memory or time. 0, or 0x80000002.
-uint32_t Device_Prepare(KavrelDevice *device, KavrelContext *context);
+// The device's network client context, made on first use with the proxy and bypass of
+// Kavrel_CreateDeviceEx and the proxy option set so far. 0 and `*out`, or the network
+// client's code when it cannot be made (0x80000002 for want of memory).
+uint32_t Device_NetClient(KavrelDevice *device, NetClientHandle *out);
+// The context when made already, else NULL.
+NetClientHandle Device_NetClientIfMade(KavrelDevice *device);
+
 // Kavrel_Release in two passes over the records taken so far: first every record is marked
 // closing and its operations are withdrawn and their transports released, then each record's
 // own transports and files go. What the scheduler still delivers for the first pass runs

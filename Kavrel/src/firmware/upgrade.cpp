@@ -246,8 +246,11 @@ uint32_t PrepareHost(Upgrade *up) {
       return FirmTools_TranslateCode(tool);
     }
   }
+  NetClientHandle client = nullptr;
+  rc = Device_NetClient(up->device, &client);
+  if (rc != KAVREL_OK) return rc;
   NetClientRequestHandle request = nullptr;
-  rc = NetClient_OpenRequest(up->device->net_client, &request);
+  rc = NetClient_OpenRequest(client, &request);
   if (rc != 0) {
     KV_LOG(KAVREL_LOG_LOWER, "NetClient_OpenRequest error: %X\n", rc);
     return rc;

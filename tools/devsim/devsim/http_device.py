@@ -13,6 +13,9 @@ MAX_BODY = 64 * 1024 * 1024
 class DeviceHTTPServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # A host with a fleet opens hundreds of connections at once; with the default backlog of
+    # five the kernel drops their SYNs and the clients retry for tens of seconds.
+    request_queue_size = 1024
 
     def __init__(self, device, port):
         self.device = device
