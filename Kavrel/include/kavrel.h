@@ -204,7 +204,15 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger);
  * Kavrel_CreateDeviceEx: takes the first free device record of the context and readies its
  * transports; `proxy` and `bypass` (may be NULL) go to its network client. The record starts
  * with nothing of any device that held it before. Results: 0 and `*device`; 0x80000001 NULL
- * context; 0x80000003 NULL `device`; 0x80060304 no free record; a transport's code.
+ * context; 0x80000003 NULL `device`; 0x80060304 no free record; 0x80000002 out of memory; a
+ * transport's code.
+ *
+ * A fleet of thousands of devices on one context stays cheap: the network client context
+ * (used by the upgrade and the proxy option) is made, with `proxy` and `bypass` copied here
+ * and the proxy option set meanwhile, when a device first needs it; a command that needs it
+ * and cannot have it fails with the network client's code (0x80000002 out of memory). A
+ * slot's buffer takes memory once a command has used it. Only the reservation of the record
+ * holds the context's lock, so creating devices never stalls the completions of the others.
  */
 KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_CreateDeviceEx(KavrelHandle handle, DeviceHandle *device,
                                                          const char *proxy, const char *bypass);

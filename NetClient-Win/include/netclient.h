@@ -221,6 +221,9 @@ NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_InitializeWithProxy(NetClient
 /*
  * NetClient_Release: closes every slot still open, the service handle and the context, and
  * sets *handle to NULL. No callback runs after it returns. NETCLIENT_E_HANDLE for NULL.
+ * It waits only for the status notifications of this context still running, never a fixed
+ * time; should one still run after 10 s, the context is kept (its memory leaked) rather than
+ * freed under it. Must not be called from one of the context's own callbacks.
  */
 NETCLIENT_EXTERN uint32_t NETCLIENT_CALL NetClient_Release(NetClientHandle *handle);
 
