@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "config_values.h"
 #include "kavrel.h"
 #include "output.h"
 
@@ -174,18 +175,6 @@ void AddSingleDeviceCalls(const CallCommands &calls, const Settings &s, Output &
 // The device's local configuration as the library holds it (level 0). 0 or a result code.
 uint32_t ConfigReadLocal(DeviceHandle device, std::string *text);
 
-// One value of a configuration file, as Kavrel_SetSysInfo takes it; `line` is the value's
-// line in the file.
-struct ConfigValue {
-  std::string section, key, value;
-  int32_t index = -1;
-  int line = 0;
-};
-
-// The values of a configuration file's text. False, with the line named in `error`, for text
-// that cannot be given back value by value (a key outside a section, a value outside a key,
-// a second plain value of one key, no value at all): such a file is refused before anything is sent.
-bool ConfigValues(const std::string &text, std::vector<ConfigValue> *values, std::string *error);
 
 // Writes `values` into the device's local configuration (level 0), then stores it on the
 // device (synchronously). On a failure `detail` names the step and the file's line. 0 or a
