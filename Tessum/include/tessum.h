@@ -377,6 +377,53 @@ TESSUM_EXTERN uint32_t TESSUM_CALL SMO_HttpRequest_InitEx(TessumAgent *agent, Te
                                                         const TessumHttpRequest *request,
                                                         TessumHandle *handle, uint32_t flags);
 
+/* ---- HTTP requests on the caller's thread ------------------------------------------- */
+
+/*
+ * A call runs one HTTP request on the thread that calls SMO_HttpCall_Run and
+ * SMO_HttpCall_Read, from the connect to the last byte of the body: no pool thread takes part
+ * and nothing calls back, so it needs no agent. It speaks as SMO_HttpRequest_InitEx does
+ * (the same request, Basic and Digest, the proxy, the same statuses); only another thread's
+ * SMO_HttpCall_Abort touches it meanwhile. A host name is looked up on a short-lived thread
+ * of its own that the call abandons on a time-out or an abort.
+ */
+typedef struct TessumCall TessumCall;
+
+/* SMO_HttpCall_Create: a new call. Results: 0; TESSUM_E_INVALIDARG; TESSUM_E_NOMEM. */
+TESSUM_EXTERN uint32_t TESSUM_CALL SMO_HttpCall_Create(TessumCall **call);
+
+/*
+ * SMO_HttpCall_Run: sends `request` and waits for the reply headers under the request's
+ * `timeout_ms` (one bound over the name lookup, connect, request and headers, a Digest
+ * round included; 0: no bound). Results as SMO_HttpRequest_InitEx's completion: 0 for 2xx,
+ * then read the body with SMO_HttpCall_Read; `*code` (may be NULL) gets the HTTP status
+ * number when a reply was read. TESSUM_E_BUSY when the call already ran.
+ */
+TESSUM_EXTERN uint32_t TESSUM_CALL SMO_HttpCall_Run(TessumCall *call,
+                                                  const TessumHttpRequest *request,
+                                                  uint64_t *code);
+
+/*
+ * SMO_HttpCall_Read: one piece of the body, at most `maximum` bytes, into `buffer`, waiting
+ * at most `timeout_ms` (0: no bound) for it. 0 with `*got` bytes; 0x80070071 at the end of
+ * a complete body; 0x8007007B when the peer closed before a declared length arrived;
+ * 0x80070042, 0x80070043, 0x80070079. TESSUM_E_BUSY before a successful Run.
+ */
+TESSUM_EXTERN uint32_t TESSUM_CALL SMO_HttpCall_Read(TessumCall *call, void *buffer,
+                                                   uint32_t maximum, uint32_t timeout_ms,
+                                                   uint32_t *got);
+
+/*
+ * SMO_HttpCall_Abort: from any thread while the call exists (the caller sees to that, for
+ * example by releasing the call only after it withdrew it from where aborts find it): the
+ * wait of Run or Read in progress, and every later one, ends at once with 0x80070043. The
+ * socket stays the calling thread's, closed by SMO_HttpCall_Release.
+ */
+TESSUM_EXTERN uint32_t TESSUM_CALL SMO_HttpCall_Abort(TessumCall *call);
+
+/* SMO_HttpCall_Release: closes the connection, frees the call and clears `*call`. */
+TESSUM_EXTERN uint32_t TESSUM_CALL SMO_HttpCall_Release(TessumCall **call);
+
 #ifdef __cplusplus
 }
 #endif

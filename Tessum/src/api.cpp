@@ -1,6 +1,7 @@
 // The exported functions: argument checks, then the module that does the work.
 #include <cstdlib>
 
+#include "call.h"
 #include "core.h"
 #include "http.h"
 #include "transport.h"
@@ -125,6 +126,45 @@ uint32_t TESSUM_CALL SMO_HttpRequest_InitEx(TessumAgent *agent, TessumToken *tok
     return TESSUM_E_INVALIDARG;
   }
   return tessum::StartHttp(agent->core, token, callback, context, request, handle);
+}
+
+uint32_t TESSUM_CALL SMO_HttpCall_Create(TessumCall **call) {
+  if (call == nullptr) return TESSUM_E_INVALIDARG;
+  auto *created = new (std::nothrow) tessum::Call;
+  if (created == nullptr || !created->ok()) {
+    delete created;
+    return TESSUM_E_NOMEM;
+  }
+  *call = reinterpret_cast<TessumCall *>(created);
+  return TESSUM_OK;
+}
+
+uint32_t TESSUM_CALL SMO_HttpCall_Run(TessumCall *call, const TessumHttpRequest *request,
+                                      uint64_t *code) {
+  if (call == nullptr || request == nullptr) return TESSUM_E_INVALIDARG;
+  uint64_t ignored = 0;
+  return reinterpret_cast<tessum::Call *>(call)->Run(*request, code ? code : &ignored);
+}
+
+uint32_t TESSUM_CALL SMO_HttpCall_Read(TessumCall *call, void *buffer, uint32_t maximum,
+                                       uint32_t timeout_ms, uint32_t *got) {
+  if (call == nullptr || buffer == nullptr || maximum == 0 || got == nullptr) {
+    return TESSUM_E_INVALIDARG;
+  }
+  return reinterpret_cast<tessum::Call *>(call)->Read(buffer, maximum, timeout_ms, got);
+}
+
+uint32_t TESSUM_CALL SMO_HttpCall_Abort(TessumCall *call) {
+  if (call == nullptr) return TESSUM_E_INVALIDARG;
+  reinterpret_cast<tessum::Call *>(call)->Abort();
+  return TESSUM_OK;
+}
+
+uint32_t TESSUM_CALL SMO_HttpCall_Release(TessumCall **call) {
+  if (call == nullptr) return TESSUM_E_INVALIDARG;
+  delete reinterpret_cast<tessum::Call *>(*call);
+  *call = nullptr;
+  return TESSUM_OK;
 }
 
 }  // extern "C"

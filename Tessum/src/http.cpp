@@ -5,8 +5,7 @@
 
 #include <cstring>
 
-#include "digest.h"
-#include "http_parse.h"
+#include "http_exchange.h"
 #include "net.h"
 #include "transport.h"
 
@@ -16,121 +15,25 @@ namespace {
 using tcp = asio::ip::tcp;
 namespace socket_ops = asio::detail::socket_ops;
 
-// What the request record said, checked and copied: the record is the caller's again as
-// soon as the start returns.
-struct Plan {
-  std::string connect_host;
-  uint16_t connect_port = 80;
-  std::string host_header;  // host[:port] of the device
-  std::string target;       // the request line's target: the path, or an absolute URI
-  std::string path;
-  std::string method;
-  std::string body;
-  bool post = false;
-  bool use_proxy = false;
-  std::string user, password, proxy_user, proxy_password;
-  uint32_t timeout_ms = 0;
-};
-
-// A NUL-terminated field of `size` bytes as a string; false when it has no NUL or holds a
-// byte that `bad` refuses.
-template <class Bad>
-bool Field(const char *field, size_t size, std::string *out, Bad bad) {
-  const void *nul = std::memchr(field, '\0', size);
-  if (nul == nullptr) return false;
-  out->assign(field, static_cast<const char *>(nul) - field);
-  for (char c : *out) {
-    if (bad(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-bool BadInHeader(unsigned char c) { return c == '\r' || c == '\n'; }
-bool BadInTarget(unsigned char c) { return c <= 0x20 || c == 0x7f; }
-bool BadInHost(unsigned char c) {
-  return c <= 0x20 || c == 0x7f || c == '/' || c == '?' || c == '#' || c == '@';
-}
-
-bool PortOf(uint32_t value, uint16_t *port) {
-  if (value > 65535) return false;
-  *port = value == 0 ? 80 : static_cast<uint16_t>(value);
-  return true;
-}
-
-uint32_t MakePlan(const TessumHttpRequest &r, uint32_t token_timeout, Plan *plan) {
-  std::string host, proxy_host;
-  uint16_t port = 80, proxy_port = 80;
-  if (!Field(r.conn.host, sizeof r.conn.host, &host, BadInHost) || host.empty() ||
-      !PortOf(r.conn.port, &port)) {
-    return TESSUM_E_INVALIDARG;
-  }
-  plan->use_proxy = r.conn.use_proxy != 0;
-  if (plan->use_proxy &&
-      (!Field(r.conn.proxy_host, sizeof r.conn.proxy_host, &proxy_host, BadInHost) ||
-       proxy_host.empty() || !PortOf(r.conn.proxy_port, &proxy_port))) {
-    return TESSUM_E_INVALIDARG;
-  }
-  if (!Field(r.path, sizeof r.path, &plan->path, BadInTarget) || plan->path.empty() ||
-      plan->path[0] != '/') {
-    return TESSUM_E_INVALIDARG;
-  }
-  if (!Field(r.user, sizeof r.user, &plan->user, BadInHeader) ||
-      !Field(r.password, sizeof r.password, &plan->password, BadInHeader) ||
-      !Field(r.proxy_user, sizeof r.proxy_user, &plan->proxy_user, BadInHeader) ||
-      !Field(r.proxy_password, sizeof r.proxy_password, &plan->proxy_password, BadInHeader)) {
-    return TESSUM_E_INVALIDARG;
-  }
-  if (r.method != TESSUM_HTTP_GET && r.method != TESSUM_HTTP_POST) return TESSUM_E_INVALIDARG;
-  plan->post = r.method == TESSUM_HTTP_POST;
-  plan->method = plan->post ? "POST" : "GET";
-  if (plan->post && r.body != nullptr) plan->body.assign(r.body, r.body_length);
-  plan->host_header = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  if (port != 80) plan->host_header += ":" + std::to_string(port);
-  plan->connect_host = plan->use_proxy ? proxy_host : host;
-  plan->connect_port = plan->use_proxy ? proxy_port : port;
-  plan->target = plan->use_proxy ? "http://" + plan->host_header + plan->path : plan->path;
-  plan->timeout_ms = r.timeout_ms != 0 ? r.timeout_ms : token_timeout;
-  return TESSUM_OK;
-}
-
-std::string BuildRequest(const Plan &p, const std::string &authorization) {
-  std::string out = p.method + " " + p.target + " HTTP/1.0\r\n";
-  out += "Host: " + p.host_header + "\r\n";
-  if (!authorization.empty()) out += "Authorization: " + authorization + "\r\n";
-  if (p.use_proxy && !p.proxy_user.empty()) {
-    out += "Proxy-Authorization: Basic " + http::Base64(p.proxy_user + ":" + p.proxy_password) +
-           "\r\n";
-  }
-  out += "Connection: close\r\n";
-  if (p.post) {
-    out += "Content-Type: application/x-www-form-urlencoded\r\n";
-    out += "Content-Length: " + std::to_string(p.body.size()) + "\r\n";
-  }
-  out += "\r\n";
-  if (p.post) out += p.body;
-  return out;
-}
-
 class HttpOp : public Op {
  public:
   HttpOp(std::shared_ptr<Transport> t, TessumToken *token, TessumCallback callback,
-         void *context, Plan plan)
+         void *context, Exchange exchange)
       : Op(t->agent, token, callback, context),
         t_(std::move(t)),
-        plan_(std::move(plan)),
-        resolver_(t_->sock.get_executor()) {
-    if (!plan_.user.empty()) authorization_ = "Basic " + http::Base64(plan_.user + ":" + plan_.password);
-  }
+        exchange_(std::move(exchange)),
+        resolver_(t_->sock.get_executor()) {}
 
   // Under t_->mu.
   void Connect() {
     asio::error_code ec;
-    asio::ip::address address = asio::ip::make_address(plan_.connect_host, ec);
+    const Plan &plan = exchange_.plan();
+    asio::ip::address address = asio::ip::make_address(plan.connect_host, ec);
     if (!ec) {
-      ConnectTo(tcp::endpoint(address, plan_.connect_port));
+      ConnectTo(tcp::endpoint(address, plan.connect_port));
       return;
     }
-    resolver_.async_resolve(plan_.connect_host, std::to_string(plan_.connect_port),
+    resolver_.async_resolve(plan.connect_host, std::to_string(plan.connect_port),
                             [self = Self()](const asio::error_code &e,
                                             tcp::resolver::results_type results) {
                               self->OnResolved(e, std::move(results));
@@ -213,9 +116,9 @@ class HttpOp : public Op {
   // on a connection still being made, the request is refused and waits for the connection;
   // a connection that failed shows here as a failed send.
   void Send() {
-    if (request_.empty()) request_ = BuildRequest(plan_, authorization_);
+    const std::string &request = exchange_.Request();
     asio::error_code ec;
-    size_t sent = t_->sock.write_some(asio::buffer(request_), ec);
+    size_t sent = t_->sock.write_some(asio::buffer(request), ec);
     if (ec == asio::error::would_block || ec == asio::error::try_again ||
         ec == asio::error::not_connected) {
       if (!connected_) return WaitConnected();
@@ -224,8 +127,8 @@ class HttpOp : public Op {
       return Fail(connected_ ? TESSUM_E_SOCKET : TESSUM_E_CONNECT);
     }
     connected_ = true;
-    if (sent == request_.size()) return ReadHead();
-    asio::async_write(t_->sock, asio::buffer(request_.data() + sent, request_.size() - sent),
+    if (sent == request.size()) return ReadHead();
+    asio::async_write(t_->sock, asio::buffer(request.data() + sent, request.size() - sent),
                       [self = Self()](const asio::error_code &e, size_t) { self->OnSent(e); });
   }
 
@@ -299,42 +202,20 @@ class HttpOp : public Op {
 
   void Evaluate(Lock &lock, const http::ResponseHead &head) {
     const uint64_t code = static_cast<uint64_t>(head.status);
-    if (head.status == 401) {
-      if (!TryDigest(head)) return End(lock, TESSUM_E_HTTP_AUTH, code);
+    uint32_t status = TESSUM_OK;
+    if (exchange_.Retry(head, &status)) {
       asio::error_code ignored;
       t_->sock.close(ignored);
       head_bytes_.clear();
-      request_.clear();
       connected_ = false;
       return Connect();
     }
-    if (head.status == 407) return End(lock, TESSUM_E_HTTP_AUTH, code);
-    if (head.status == 404) return End(lock, TESSUM_E_HTTP_404, code);
-    if (head.status < 200 || head.status > 299 || head.chunked) {
-      return End(lock, TESSUM_E_HTTP, code);
-    }
-    std::string body = head_bytes_.substr(head.head_length);
-    if (head.content_length >= 0) {
-      if (body.size() > static_cast<uint64_t>(head.content_length)) {
-        body.resize(static_cast<size_t>(head.content_length));
-      }
-      t_->remaining = head.content_length - static_cast<int64_t>(body.size());
-    }
-    t_->carry = std::move(body);
+    if (status != TESSUM_OK) return End(lock, status, code);
+    int64_t remaining = -1;
+    t_->carry = Exchange::BodyStart(head_bytes_, head, &remaining);
+    if (remaining >= 0) t_->remaining = remaining;
     t_->ready = true;
     End(lock, TESSUM_OK, code);
-  }
-
-  // One Digest answer per request, and only to a device that asked for Digest.
-  bool TryDigest(const http::ResponseHead &head) {
-    if (digest_sent_ || plan_.user.empty()) return false;
-    http::DigestChallenge challenge;
-    if (!http::PickDigest(head.www_authenticate, &challenge)) return false;
-    std::string cnonce = NewCnonce();
-    authorization_ = DigestAuthorization(
-        challenge, DigestInput{plan_.method, plan_.path, plan_.user, plan_.password, cnonce});
-    digest_sent_ = true;
-    return !authorization_.empty();
   }
 
   static uint32_t Status(const asio::error_code &ec, uint32_t otherwise) {
@@ -350,12 +231,9 @@ class HttpOp : public Op {
   }
 
   std::shared_ptr<Transport> t_;
-  Plan plan_;
+  Exchange exchange_;
   tcp::resolver resolver_;
-  std::string authorization_;
-  bool digest_sent_ = false;
   bool connected_ = false;  // the connection is known to be made
-  std::string request_;
   std::string head_bytes_;
   char piece_[4096];
 };
@@ -373,15 +251,15 @@ bool CopyText(char *field, size_t size, const char *text) {
 uint32_t StartHttp(const std::shared_ptr<AgentCore> &agent, TessumToken *token,
                    TessumCallback callback, void *context, const TessumHttpRequest *request,
                    TessumHandle *handle) {
-  Plan plan;
-  uint32_t rc = MakePlan(*request, token->timeout_ms, &plan);
+  Exchange exchange;
+  uint32_t rc = exchange.Init(*request, token->timeout_ms);
   if (rc != TESSUM_OK) return rc;
   HandleBox *box = NewHandle(agent, Kind::Http);
   if (box == nullptr) return TESSUM_E_NOMEM;
   std::shared_ptr<Transport> t = box->transport;
   t->ready = false;
-  const uint32_t timeout_ms = plan.timeout_ms;
-  auto op = std::make_shared<HttpOp>(t, token, callback, context, std::move(plan));
+  const uint32_t timeout_ms = exchange.plan().timeout_ms;
+  auto op = std::make_shared<HttpOp>(t, token, callback, context, std::move(exchange));
   HandleSlot slot(handle, box);
   {
     std::lock_guard<std::mutex> lock(t->mu);

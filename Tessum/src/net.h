@@ -1,5 +1,6 @@
-// What the platforms' sockets do differently, for the code that makes connections: Linux
-// (net_posix.cpp), Windows (net_win32.cpp).
+// What the platforms' sockets do differently, for the code that makes connections and for
+// the waits of a request on the caller's thread: Linux (net_posix.cpp), Windows
+// (net_win32.cpp).
 #pragma once
 
 #include <asio.hpp>
@@ -15,6 +16,37 @@ bool ConnectMayFinishAtOnce();
 // a device's connection open, or a port taken, after we closed ours. Asio makes inheritable
 // sockets on both platforms.
 void KeepFromChildren(asio::detail::socket_type socket);
+
+enum class Want { Nothing, Connect, Read, Write };
+enum class Woke { Ready, Failed, Woken, TimedOut };
+
+// The wait of a request that runs on the caller's thread: on its socket and on a wake-up
+// that another thread sets (an abort, a finished name lookup), together. Linux polls the
+// socket with an eventfd; Windows waits for the socket's event and the wake-up event with
+// WSAWaitForMultipleEvents. The waker outlives the sockets it watches.
+class Waker {
+ public:
+  Waker();
+  ~Waker();
+  Waker(const Waker &) = delete;
+  Waker &operator=(const Waker &) = delete;
+  bool ok() const { return state_ != nullptr; }
+
+  // Any thread. The wake-up stays set until Drain.
+  void Wake();
+  // The waiting thread: clears a wake-up it has dealt with.
+  void Drain();
+  // Readies a new socket for the waits, before its connect: non-blocking, and on Windows
+  // tied to the waker's socket event.
+  bool Watch(asio::detail::socket_type socket);
+  // Waits for `want` on `socket` (Nothing: for a wake-up alone) at most `timeout_ms`
+  // (-1: no bound). For Connect, Ready means connected and Failed that the attempt failed.
+  Woke Wait(asio::detail::socket_type socket, Want want, int timeout_ms);
+
+ private:
+  struct State;
+  State *state_;
+};
 
 }  // namespace net
 }  // namespace tessum

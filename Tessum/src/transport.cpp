@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "http_exchange.h"
 #include "net.h"
 
 namespace tessum {
@@ -70,7 +71,7 @@ class ReadOp : public Op {
     } else if (t_->remaining == 0) {
       status = TESSUM_S_CLOSED;
     } else {
-      status = t_->remaining > 0 ? TESSUM_E_HTTP : TESSUM_S_CLOSED;
+      status = BodyEndStatus(t_->remaining);
     }
     lock.unlock();
     Finish(status, n);
@@ -88,7 +89,7 @@ class ReadOp : public Op {
     if (n == 0) {
       if (ec == asio::error::eof) {
         t_->eof = true;
-        status = t_->remaining > 0 ? TESSUM_E_HTTP : TESSUM_S_CLOSED;
+        status = BodyEndStatus(t_->remaining);
       } else {
         status = ec == asio::error::operation_aborted ? TESSUM_E_WITHDRAWN : TESSUM_E_SOCKET;
       }

@@ -157,6 +157,11 @@ bool NetnsPair::SetLink(Side side, bool up) {
   return Ip("-n " + Name(side) + " link set " + LinkName(side) + (up ? " up" : " down"));
 }
 
+bool NetnsPair::RouteAwayToTheOtherEnd(Side side) {
+  const char *other = side == kHost ? DeviceAddress() : HostAddress();
+  return Ip("-n " + Name(side) + " route add default via " + other);
+}
+
 bool NetnsPair::RunIn(Side side, const std::function<void()> &fn, std::string *why) {
   bool entered = false;
   std::string reason;

@@ -38,6 +38,10 @@ class NetnsPair {
   // Takes one end of the veth pair down or up. True when `ip` succeeded.
   bool SetLink(Side side, bool up);
 
+  // Routes every address the side does not know to the other end, which forwards nothing:
+  // a connect to such an address, or a name server's, is never answered.
+  bool RouteAwayToTheOtherEnd(Side side);
+
   // Runs `fn` on a new thread that has entered the side's namespace (so every socket it
   // makes lives there) and returns once the thread has ended. False with *why when the
   // namespace could not be entered.

@@ -21,6 +21,8 @@ void NetnsPair::Remove() {}
 
 bool NetnsPair::SetLink(Side, bool) { return false; }
 
+bool NetnsPair::RouteAwayToTheOtherEnd(Side) { return false; }
+
 bool NetnsPair::RunIn(Side, const std::function<void()> &, std::string *why) {
   if (why != nullptr) *why = kNone;
   return false;

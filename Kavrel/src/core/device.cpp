@@ -133,6 +133,8 @@ void Device_Close(KavrelDevice *device) {
     OsLockEnter(device->lock);
     NetClientRequestHandle request = nullptr;
     if (slot->in_use) {
+      // A synchronous call stays its caller's to release; the abort only wakes it.
+      if (slot->call) SMO_HttpCall_Abort(slot->call);
       if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
       if (slot->http) COMMON_TI_Release(&slot->http);
       if (slot->ftp_data) COMMON_TI_Release(&slot->ftp_data);

@@ -43,7 +43,10 @@ struct OperationSlot {
   TessumHandle http;      // the HTTP connection; NULL when none
   TessumHandle ftp_data;  // the FTP data connection; NULL when none
   TessumHandle ftp_control;  // the socket FTP control connection; NULL when none
-  OsEvent done;           // synchronous completion
+  OsEvent done;           // synchronous completion of a socket FTP transfer
+  // A synchronous HTTP request running on its caller's thread: set and cleared by that
+  // thread under the device lock, so that an abort finds it and may wake it meanwhile.
+  TessumCall *call;
   uint32_t async;
   uint32_t read_body;
   std::atomic<uint32_t> final_status;

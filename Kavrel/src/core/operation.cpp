@@ -5,6 +5,12 @@
 // abort (which removes the slot's token under the same lock) either sees the operation
 // pending or finds the abort flag set before the next one starts. The scheduler library
 // never calls back from inside a start or a removal, so holding the lock there is safe.
+//
+// A synchronous request runs on its caller's thread from the connect to the last byte
+// (the scheduler's call): no thread hand-off, no wake-up of the caller. It is registered in
+// its slot under the device lock, where an abort finds it and wakes it, and runs outside
+// the lock; the caller withdraws it under the lock before it releases it, so an abort never
+// touches a released call.
 #include "core/operation.h"
 
 #include <stdio.h>
@@ -20,6 +26,7 @@ void ClearSlot(OperationSlot *slot) {
   slot->sub_state = 0;
   slot->reply_count = 0;
   slot->net_request = nullptr;
+  slot->call = nullptr;
   free(slot->extra_buffer);
   slot->extra_buffer = nullptr;
   free(slot->args);
@@ -85,6 +92,15 @@ void StoreCompletion(OperationSlot *slot, uint32_t status) {
   Operation_Complete(slot, status);
 }
 
+// The status of one piece of the body read into the slot's buffer: a reply that leaves no
+// room for the terminator ends the read with 0x60301.
+uint32_t PieceRead(OperationSlot *slot, uint32_t status, uint32_t got) {
+  if (status != 0) return status;
+  slot->reply_count += got;
+  if (slot->reply_capacity - slot->reply_count <= 1) return KAVREL_S_BUFFER_FULL;
+  return 0;
+}
+
 KavrelDevice *LiveDevice(OperationSlot *slot) {
   if (!slot || !slot->device || slot->device->closing.load()) return nullptr;
   return slot->device;
@@ -99,17 +115,12 @@ void TESSUM_CALL HttpCompletion(TessumToken *token) {
 void TESSUM_CALL ReadCompletion(TessumToken *token) {
   OperationSlot *slot = static_cast<OperationSlot *>(token->context);
   if (!LiveDevice(slot)) return;
-  uint32_t status = token->status;
-  if (status == 0) {
-    slot->reply_count += static_cast<uint32_t>(token->value);
-    if (slot->reply_capacity - slot->reply_count <= 1) status = KAVREL_S_BUFFER_FULL;
-  }
-  StoreCompletion(slot, status);
+  StoreCompletion(slot, PieceRead(slot, token->status, static_cast<uint32_t>(token->value)));
 }
 
-uint32_t StartRequest(KavrelDevice *device, const char *path, int post, OperationSlot *slot) {
-  TessumHttpRequest storage{};
-  TessumHttpRequest *request = &storage;
+// The request record of `path` to the device (GET, or POST with the query as the body).
+uint32_t FillRequest(const KavrelDevice *device, const char *path, int post,
+                     TessumHttpRequest *request) {
   bool proxy = device->proxy_address && device->proxy_address[0];
   uint32_t rc = SMO_HttpRequest_SetConn(&request->conn, proxy ? 1 : 0,
                                         proxy ? device->proxy_address : "", device->proxy_port,
@@ -130,27 +141,71 @@ uint32_t StartRequest(KavrelDevice *device, const char *path, int post, Operatio
                         device->proxy_password);
     }
     request->timeout_ms = device->timeout_ms;
-    slot->token.timeout_ms = device->timeout_ms;
-    STATOKEN_TouchToken(&slot->token);
-    OsLockEnter(device->lock);
-    rc = slot->abort_requested ? KAVREL_T_WITHDRAWN
-                               : SMO_HttpRequest_InitEx(device->agent, &slot->token, HttpCompletion,
-                                                        slot, request, &slot->http, 0);
-    OsLockLeave(device->lock);
   }
   return rc;
 }
 
-// Waits for the body piece by piece until the end, a full buffer, a failure or an abort.
-uint32_t ReadBodySync(KavrelDevice *, OperationSlot *slot) {
+uint32_t StartRequest(KavrelDevice *device, const char *path, int post, OperationSlot *slot) {
+  TessumHttpRequest request{};
+  uint32_t rc = FillRequest(device, path, post, &request);
+  if (rc != 0) return rc;
+  slot->token.timeout_ms = device->timeout_ms;
+  STATOKEN_TouchToken(&slot->token);
+  OsLockEnter(device->lock);
+  rc = slot->abort_requested ? KAVREL_T_WITHDRAWN
+                             : SMO_HttpRequest_InitEx(device->agent, &slot->token, HttpCompletion,
+                                                      slot, &request, &slot->http, 0);
+  OsLockLeave(device->lock);
+  return rc;
+}
+
+// Registers the call in the slot unless the slot was aborted already.
+uint32_t RegisterCall(KavrelDevice *device, OperationSlot *slot, TessumCall *call) {
+  OsLockEnter(device->lock);
+  bool aborted = slot->abort_requested != 0;
+  if (!aborted) slot->call = call;
+  OsLockLeave(device->lock);
+  return aborted ? static_cast<uint32_t>(KAVREL_T_WITHDRAWN) : 0;
+}
+
+void WithdrawCall(KavrelDevice *device, OperationSlot *slot) {
+  OsLockEnter(device->lock);
+  slot->call = nullptr;
+  OsLockLeave(device->lock);
+}
+
+// Reads the body piece by piece into the slot's buffer until the end, a full buffer, a
+// failure or an abort.
+uint32_t ReadBodyOnCaller(KavrelDevice *device, OperationSlot *slot, TessumCall *call) {
   uint32_t status = 0;
   while (status == 0) {
-    uint32_t rc = Operation_StartRead(slot);
-    if (rc != 0) return rc;
-    OsWait(slot->done, OS_WAIT_FOREVER);
-    status = slot->final_status.load();
+    uint32_t room = slot->reply_capacity - slot->reply_count - 1;
+    if (room == 0) return KAVREL_S_BUFFER_FULL;
+    uint32_t got = 0;
+    status = SMO_HttpCall_Read(call, slot->reply_buffer + slot->reply_count, room,
+                               device->timeout_ms, &got);
+    status = PieceRead(slot, status, got);
   }
   return status;
+}
+
+// The whole synchronous request on the calling thread.
+uint32_t RunOnCaller(KavrelDevice *device, const char *path, int read_body, int post,
+                     OperationSlot *slot) {
+  TessumHttpRequest request{};
+  uint32_t rc = FillRequest(device, path, post, &request);
+  if (rc != 0) return rc;
+  TessumCall *call = nullptr;
+  rc = SMO_HttpCall_Create(&call);
+  if (rc != 0) return rc;
+  rc = RegisterCall(device, slot, call);
+  if (rc == 0) {
+    rc = SMO_HttpCall_Run(call, &request, nullptr);
+    if (rc == 0 && read_body) rc = ReadBodyOnCaller(device, slot, call);
+    WithdrawCall(device, slot);
+  }
+  SMO_HttpCall_Release(&call);
+  return rc;
 }
 
 }  // namespace
@@ -286,19 +341,8 @@ uint32_t HttpCommandToServer(KavrelDevice *device, const char *path, int async, 
   slot->final_status.store(0);
   if (async) return StartRequest(device, path, post, slot);
 
-  if (OsEventCreate(&slot->done, 0) != 0) return KAVREL_E_PLATFORM;
-  uint32_t status = StartRequest(device, path, post, slot);
-  if (status == 0) {
-    OsWait(slot->done, OS_WAIT_FOREVER);
-    status = slot->final_status.load();
-  }
-  if (status == 0 && read_body) status = ReadBodySync(device, slot);
-  OsEventClose(&slot->done);
+  uint32_t status = RunOnCaller(device, path, read_body, post, slot);
   slot->reply_buffer[slot->reply_count] = '\0';
-  // Only the HTTP connection: an FTP control connection of the same operation stays open.
-  OsLockEnter(device->lock);
-  if (slot->http) COMMON_TI_Release(&slot->http);
-  OsLockLeave(device->lock);
   return status == KAVREL_T_CLOSED ? KAVREL_OK : status;
 }
 
@@ -323,6 +367,7 @@ extern "C" KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortNetworkOper(DeviceHand
     OsLockEnter(device->lock);
     if (slot->in_use) {
       slot->abort_requested = 1;
+      if (slot->call) SMO_HttpCall_Abort(slot->call);
       if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
     }
     OsLockLeave(device->lock);
