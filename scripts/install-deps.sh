@@ -26,6 +26,7 @@ test_packages=(
   openssl  # the `openssl` command: certificates for the network client's HTTPS tests
   g++-mingw-w64-x86-64 wine64
   pkg-config dpkg-dev   # the install tests: pkg-config consumers, dpkg-shlibdeps for the packages
+  libcurl4-openssl-dev  # kavrel_bench compares the synchronous request with a libcurl request
 )
 case "$purpose" in
   demo) packages=("${demo_packages[@]}") ;;

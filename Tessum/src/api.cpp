@@ -131,10 +131,7 @@ uint32_t TESSUM_CALL SMO_HttpRequest_InitEx(TessumAgent *agent, TessumToken *tok
 uint32_t TESSUM_CALL SMO_HttpCall_Create(TessumCall **call) {
   if (call == nullptr) return TESSUM_E_INVALIDARG;
   auto *created = new (std::nothrow) tessum::Call;
-  if (created == nullptr || !created->ok()) {
-    delete created;
-    return TESSUM_E_NOMEM;
-  }
+  if (created == nullptr) return TESSUM_E_NOMEM;
   *call = reinterpret_cast<TessumCall *>(created);
   return TESSUM_OK;
 }

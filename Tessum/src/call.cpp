@@ -94,7 +94,8 @@ uint32_t Call::WaitFor(net::Want want, const Deadline &deadline) {
       case net::Woke::Ready:
         return TESSUM_OK;
       case net::Woke::Failed:
-        return want == net::Want::Connect ? TESSUM_E_CONNECT : TESSUM_E_SOCKET;
+        return want == net::Want::Read || want == net::Want::Write ? TESSUM_E_SOCKET
+                                                                   : TESSUM_E_CONNECT;
       case net::Woke::Woken:
         if (want == net::Want::Nothing) return TESSUM_OK;
         break;
@@ -132,17 +133,16 @@ uint32_t Call::Lookup(const Deadline &deadline, std::vector<tcp::endpoint> *to) 
   return to->empty() ? TESSUM_E_CONNECT : TESSUM_OK;
 }
 
-uint32_t Call::ConnectTo(const tcp::endpoint &to, const Deadline &deadline) {
+// A connection still being made is not waited for here: a nearby peer's is made by the
+// time the request goes out, and the send waits for it otherwise.
+uint32_t Call::ConnectTo(const tcp::endpoint &to) {
   CloseSocket();
-  asio::error_code ec;
-  socket_ = socket_ops::socket(to.protocol().family(), SOCK_STREAM, IPPROTO_TCP, ec);
+  socket_ = waker_.NewSocket(to.protocol().family());
   if (socket_ == asio::detail::invalid_socket) return TESSUM_E_CONNECT;
-  net::KeepFromChildren(socket_);
-  if (!waker_.Watch(socket_)) return TESSUM_E_CONNECT;
+  asio::error_code ec;
   socket_ops::connect(socket_, to.data(), to.size(), ec);
-  if (!ec) return TESSUM_OK;
-  if (!WouldBlock(ec)) return TESSUM_E_CONNECT;
-  return WaitFor(net::Want::Connect, deadline);
+  connecting_ = WouldBlock(ec);
+  return !ec || connecting_ ? TESSUM_OK : TESSUM_E_CONNECT;
 }
 
 // Each address of a name in turn ("localhost" may give ::1 before 127.0.0.1).
@@ -159,9 +159,16 @@ uint32_t Call::Connect(const Deadline &deadline) {
   }
   uint32_t rc = TESSUM_E_CONNECT;
   for (const tcp::endpoint &endpoint : to) {
-    rc = ConnectTo(endpoint, deadline);
+    rc = ConnectTo(endpoint);
+    if (rc == TESSUM_OK && connecting_ && to.size() > 1) rc = WaitConnected(deadline);
     if (rc != TESSUM_E_CONNECT) break;
   }
+  return rc;
+}
+
+uint32_t Call::WaitConnected(const Deadline &deadline) {
+  uint32_t rc = WaitFor(net::Want::Connect, deadline);
+  if (rc == TESSUM_OK) connecting_ = false;
   return rc;
 }
 
@@ -173,9 +180,17 @@ uint32_t Call::Send(const std::string &bytes, const Deadline &deadline) {
         socket_ops::send1(socket_, bytes.data() + sent, bytes.size() - sent, 0, ec);
     if (n > 0) {
       sent += static_cast<size_t>(n);
+      connecting_ = false;
       continue;
     }
-    if (!WouldBlock(ec)) return TESSUM_E_SOCKET;
+    // Refused while the connection is still being made; a connection that failed shows
+    // here as a failed send.
+    if (connecting_ && (WouldBlock(ec) || ec == asio::error::not_connected)) {
+      uint32_t rc = WaitConnected(deadline);
+      if (rc != TESSUM_OK) return rc;
+      continue;
+    }
+    if (!WouldBlock(ec)) return connecting_ ? TESSUM_E_CONNECT : TESSUM_E_SOCKET;
     uint32_t rc = WaitFor(net::Want::Write, deadline);
     if (rc != TESSUM_OK) return rc;
   }

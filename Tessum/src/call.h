@@ -18,7 +18,6 @@ class Call {
   ~Call();
   Call(const Call &) = delete;
   Call &operator=(const Call &) = delete;
-  bool ok() const { return waker_.ok(); }
 
   // Sends the request and reads the reply head, a Digest round included, under the request's
   // one time-out. `*code` gets the HTTP status number when a reply was read.
@@ -33,7 +32,8 @@ class Call {
   class Deadline;
   uint32_t Attempt(const Deadline &deadline, http::ResponseHead *head);
   uint32_t Connect(const Deadline &deadline);
-  uint32_t ConnectTo(const asio::ip::tcp::endpoint &to, const Deadline &deadline);
+  uint32_t ConnectTo(const asio::ip::tcp::endpoint &to);
+  uint32_t WaitConnected(const Deadline &deadline);
   uint32_t Lookup(const Deadline &deadline, std::vector<asio::ip::tcp::endpoint> *to);
   uint32_t Send(const std::string &bytes, const Deadline &deadline);
   uint32_t ReadHead(const Deadline &deadline, http::ResponseHead *head);
@@ -48,6 +48,7 @@ class Call {
   std::string carry_;      // body bytes that came with the head
   int64_t remaining_ = -1;  // body bytes still due; -1 until the peer closes
   bool eof_ = false;
+  bool connecting_ = false;  // the connect is pending
   bool ready_ = false;  // the request succeeded: the body may be read
 };
 

@@ -1,6 +1,7 @@
 #include "net.h"
 
 #include <errno.h>
+#include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -23,35 +24,39 @@ struct Waker::State {
   int event = -1;
 };
 
-Waker::Waker() : state_(new (std::nothrow) State) {
-  if (state_ == nullptr) return;
-  state_->event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (state_->event >= 0) return;
-  delete state_;
-  state_ = nullptr;
+Waker::State *Waker::Make() {
+  int event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (event < 0) return nullptr;
+  State *state = new (std::nothrow) State;
+  if (state == nullptr) {
+    ::close(event);
+    return nullptr;
+  }
+  state->event = event;
+  return state;
 }
 
-Waker::~Waker() {
-  if (state_ == nullptr) return;
-  ::close(state_->event);
-  delete state_;
+void Waker::Destroy(State *state) {
+  ::close(state->event);
+  delete state;
 }
 
-void Waker::Wake() {
+void Waker::Signal(State *state) {
   uint64_t one = 1;
-  ssize_t ignored = ::write(state_->event, &one, sizeof one);
+  ssize_t ignored = ::write(state->event, &one, sizeof one);
   (void)ignored;
 }
 
-void Waker::Drain() {
+void Waker::Clear(State *state) {
   uint64_t count = 0;
-  ssize_t ignored = ::read(state_->event, &count, sizeof count);
+  ssize_t ignored = ::read(state->event, &count, sizeof count);
   (void)ignored;
 }
 
-bool Waker::Watch(asio::detail::socket_type socket) {
-  int flags = ::fcntl(socket, F_GETFL);
-  return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+// One system call: the flags come with the socket.
+asio::detail::socket_type Waker::NewSocket(int family) {
+  int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  return fd < 0 ? asio::detail::invalid_socket : fd;
 }
 
 namespace {
@@ -79,7 +84,9 @@ Woke ConnectOutcome(int socket) {
 }  // namespace
 
 Woke Waker::Wait(asio::detail::socket_type socket, Want want, int timeout_ms) {
-  pollfd fds[2] = {{state_->event, POLLIN, 0}, {socket, EventsOf(want), 0}};
+  State *state = Made();
+  if (state == nullptr) return Woke::Failed;
+  pollfd fds[2] = {{state->event, POLLIN, 0}, {socket, EventsOf(want), 0}};
   const nfds_t count = want == Want::Nothing ? 1 : 2;
   int n = ::poll(fds, count, timeout_ms);
   if (n < 0) return errno == EINTR ? Woke::TimedOut : Woke::Failed;

@@ -23,36 +23,45 @@ struct Waker::State {
   WSAEVENT socket = WSA_INVALID_EVENT;
 };
 
-Waker::Waker() : state_(new (std::nothrow) State) {
-  if (state_ == nullptr) return;
-  state_->wake = ::WSACreateEvent();
-  state_->socket = ::WSACreateEvent();
-  if (state_->wake != WSA_INVALID_EVENT && state_->socket != WSA_INVALID_EVENT) return;
-  if (state_->wake != WSA_INVALID_EVENT) ::WSACloseEvent(state_->wake);
-  if (state_->socket != WSA_INVALID_EVENT) ::WSACloseEvent(state_->socket);
-  delete state_;
-  state_ = nullptr;
+Waker::State *Waker::Make() {
+  State *state = new (std::nothrow) State;
+  if (state == nullptr) return nullptr;
+  state->wake = ::WSACreateEvent();
+  state->socket = ::WSACreateEvent();
+  if (state->wake != WSA_INVALID_EVENT && state->socket != WSA_INVALID_EVENT) return state;
+  Destroy(state);
+  return nullptr;
 }
 
-Waker::~Waker() {
-  if (state_ == nullptr) return;
-  ::WSACloseEvent(state_->wake);
-  ::WSACloseEvent(state_->socket);
-  delete state_;
+void Waker::Destroy(State *state) {
+  if (state->wake != WSA_INVALID_EVENT) ::WSACloseEvent(state->wake);
+  if (state->socket != WSA_INVALID_EVENT) ::WSACloseEvent(state->socket);
+  delete state;
 }
 
-void Waker::Wake() { ::WSASetEvent(state_->wake); }
+void Waker::Signal(State *state) { ::WSASetEvent(state->wake); }
 
-void Waker::Drain() { ::WSAResetEvent(state_->wake); }
+void Waker::Clear(State *state) { ::WSAResetEvent(state->wake); }
 
-// Also makes the socket non-blocking.
-bool Waker::Watch(asio::detail::socket_type socket) {
-  ::WSAResetEvent(state_->socket);
-  return ::WSAEventSelect(socket, state_->socket, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == 0;
+// WSAEventSelect also makes the socket non-blocking.
+asio::detail::socket_type Waker::NewSocket(int family) {
+  State *state = Made();
+  if (state == nullptr) return asio::detail::invalid_socket;
+  SOCKET s = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return asio::detail::invalid_socket;
+  KeepFromChildren(s);
+  ::WSAResetEvent(state->socket);
+  if (::WSAEventSelect(s, state->socket, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == 0) {
+    return s;
+  }
+  ::closesocket(s);
+  return asio::detail::invalid_socket;
 }
 
 Woke Waker::Wait(asio::detail::socket_type socket, Want want, int timeout_ms) {
-  WSAEVENT events[2] = {state_->wake, state_->socket};
+  State *state = Made();
+  if (state == nullptr) return Woke::Failed;
+  WSAEVENT events[2] = {state->wake, state->socket};
   const DWORD count = want == Want::Nothing ? 1 : 2;
   DWORD waited = ::WSAWaitForMultipleEvents(count, events, FALSE,
                                             timeout_ms < 0 ? WSA_INFINITE : static_cast<DWORD>(timeout_ms),
@@ -61,7 +70,7 @@ Woke Waker::Wait(asio::detail::socket_type socket, Want want, int timeout_ms) {
   if (waited == WSA_WAIT_EVENT_0) return Woke::Woken;
   if (waited != WSA_WAIT_EVENT_0 + 1) return Woke::Failed;
   WSANETWORKEVENTS happened{};
-  if (::WSAEnumNetworkEvents(socket, state_->socket, &happened) != 0) return Woke::Failed;
+  if (::WSAEnumNetworkEvents(socket, state->socket, &happened) != 0) return Woke::Failed;
   if (want != Want::Connect) return Woke::Ready;
   if ((happened.lNetworkEvents & FD_CONNECT) != 0) {
     return happened.iErrorCode[FD_CONNECT_BIT] == 0 ? Woke::Ready : Woke::Failed;

@@ -1,7 +1,10 @@
 // Figures for the library core, printed in one run:
-//  1. a synchronous Kavrel_HttpOperation against a minimal local HTTP responder, next to a
-//     raw-socket GET to the same responder from the same process, and their ratio (the two
-//     run in alternating rounds, so that a change in the machine's load falls on both);
+//  1. synchronous requests against a minimal local HTTP responder, in alternating rounds so
+//     that a change in the machine's load falls on each alike: a raw-socket GET,
+//     Kavrel_HttpOperation (no body read), Kavrel_HttpOperationRead (the body read) and, when
+//     the build found libcurl, a libcurl GET with a new easy handle per request; each
+//     figure, its ratio to the raw GET, the medians of the rounds' ratios, the context
+//     switches per request and the load average;
 //  2. the callback latency of an asynchronous command after its reply was sent;
 //  3. 500 asynchronous commands over 50 devices: the time from the first submission to the
 //     last callback, beside what a pace of one completion per 16 ms would take;
@@ -11,6 +14,9 @@
 //     ten accepting and never answering; one asynchronous command each; then half deleted
 //     one by one and the context released with the other half.
 // Usage: kavrel_bench [requests] [fleet devices]   (default 2000 and 10000)
+//        kavrel_bench --only raw|lib|read|curl [requests]
+//          one kind of synchronous request alone, for a profiler's count of system calls
+//          (strace -f -c kavrel_bench --only read 2000)
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -35,6 +41,7 @@
 #include <thread>
 #include <vector>
 
+#include "curl_get.h"
 #include "kavrel.h"
 
 namespace {
@@ -73,7 +80,9 @@ class Responder {
 
  private:
   void Run() {
-    static const char kReply[] = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+    static const char kReply[] =
+        "HTTP/1.0 200 OK\r\nContent-Length: 24\r\nConnection: close\r\n\r\n"
+        "di0=1\ndi1=0\ndi2=1\ndi3=0\n";
     while (!stop_) {
       int c = accept(listener_, nullptr, nullptr);
       if (c < 0) continue;
@@ -162,34 +171,104 @@ KavrelDeviceProperty HttpProperty(int port, KavrelCallback callback, void *conte
   return p;
 }
 
-// Raw GETs and synchronous Kavrel_HttpOperation in alternating rounds.
+// The kinds of synchronous request that the alternating rounds compare.
+enum SyncKind { kRaw, kLib, kRead, kCurl, kKinds };
+const char *const kKindNames[kKinds] = {"raw", "lib", "read", "curl"};
+const char *const kKindLabels[kKinds] = {"raw-socket GET", "Kavrel_HttpOperation",
+                                         "Kavrel_HttpOperationRead", "libcurl, new easy handle"};
+
+bool SyncRequest(SyncKind kind, int port, DeviceHandle device) {
+  char body[64];
+  uint32_t size = sizeof body;
+  switch (kind) {
+    case kRaw:
+      return RawGet(port);
+    case kLib:
+      return Kavrel_HttpOperation(device, "/cgi-bin/x.cgi", 0, 0) == 0;
+    case kRead:
+      return Kavrel_HttpOperationRead(device, "/cgi-bin/x.cgi", body, &size, 0, 0) == 0 &&
+             size == 24;
+    case kCurl:
+      return bench::CurlGet(port, "/cgi-bin/x.cgi");
+    case kKinds:
+      break;
+  }
+  return false;
+}
+
+long ContextSwitches() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+// Each kind in alternating rounds.
 void SynchronousFigures(int requests, int port, DeviceHandle device) {
   constexpr int kRounds = 10;
+  const int kinds = bench::CurlAvailable() ? kKinds : kCurl;
   int per_round = std::max(1, requests / kRounds);
-  std::vector<double> ratios;
-  double raw_total = 0, lib_total = 0;
-  int failures = 0;
+  std::vector<double> ratios[kKinds];
+  double total[kKinds] = {};
+  long switches[kKinds] = {};
+  int failures[kKinds] = {};
   for (int round = 0; round < kRounds; ++round) {
-    auto t0 = Clock::now();
-    for (int i = 0; i < per_round; ++i) RawGet(port);
-    double raw = Micros(Clock::now() - t0);
-    t0 = Clock::now();
-    for (int i = 0; i < per_round; ++i) {
-      failures += Kavrel_HttpOperation(device, "/cgi-bin/x.cgi", 0, 0) != 0;
+    double took[kKinds] = {};
+    for (int k = 0; k < kinds; ++k) {
+      long before = ContextSwitches();
+      auto t0 = Clock::now();
+      for (int i = 0; i < per_round; ++i) {
+        failures[k] += !SyncRequest(static_cast<SyncKind>(k), port, device);
+      }
+      took[k] = Micros(Clock::now() - t0);
+      switches[k] += ContextSwitches() - before;
+      total[k] += took[k];
     }
-    double lib = Micros(Clock::now() - t0);
-    raw_total += raw;
-    lib_total += lib;
-    ratios.push_back(lib / raw);
+    for (int k = 1; k < kinds; ++k) ratios[k].push_back(took[k] / took[kRaw]);
   }
-  int total = per_round * kRounds;
+  int count = per_round * kRounds;
+  double load[3] = {};
+  int loads = getloadavg(load, 3);
   printf("synchronous request, %d each in %d alternating rounds (loopback, HTTP/1.0, new "
-         "connection per request)\n", total, kRounds);
-  printf("  raw-socket GET           %8.1f us/request\n", raw_total / total);
-  printf("  Kavrel_HttpOperation     %8.1f us/request  (%d failures)\n", lib_total / total,
-         failures);
-  printf("  ratio                    %8.2f  (median of the rounds %.2f)\n", lib_total / raw_total,
-         Median(ratios));
+         "connection per request, a 24-byte body); load average %.2f %.2f %.2f%s\n", count,
+         kRounds, load[0], load[1], load[2], loads == 3 ? "" : " (unknown)");
+  for (int k = 0; k < kinds; ++k) {
+    printf("  %-26s %8.1f us/request  %5.2f context switches/request  (%d failures)", kKindLabels[k],
+           total[k] / count, static_cast<double>(switches[k]) / count, failures[k]);
+    if (k != kRaw) {
+      printf("  ratio %.2f, median of the rounds %.2f", total[k] / total[kRaw], Median(ratios[k]));
+    }
+    printf("\n");
+  }
+  if (kinds == kCurl) printf("  libcurl: not found when this program was built\n");
+}
+
+// One kind alone, for a profiler's count of system calls.
+int OnlyOneKind(const char *name, int requests) {
+  int kind = 0;
+  while (kind < kKinds && strcmp(kKindNames[kind], name) != 0) ++kind;
+  if (kind == kKinds || (kind == kCurl && !bench::CurlAvailable())) {
+    fprintf(stderr, "--only takes raw, lib, read or curl (curl when built with it)\n");
+    return 2;
+  }
+  Responder responder;
+  KavrelHandle handle = nullptr;
+  DeviceHandle device = nullptr;
+  if (Kavrel_Initial(&handle, KAVREL_VERSION_NUMBER) || Kavrel_CreateDevice(handle, &device)) {
+    fprintf(stderr, "cannot initialise\n");
+    return 1;
+  }
+  KavrelDeviceProperty p = HttpProperty(responder.port(), nullptr, nullptr);
+  Kavrel_SetDevicePropertyHttp(device, &p);
+  int failures = 0;
+  auto t0 = Clock::now();
+  for (int i = 0; i < requests; ++i) {
+    failures += !SyncRequest(static_cast<SyncKind>(kind), responder.port(), device);
+  }
+  printf("%s: %d requests, %.1f us/request, %d failures\n", kKindLabels[kind], requests,
+         Micros(Clock::now() - t0) / requests, failures);
+  Kavrel_DeleteDevice(device);
+  Kavrel_Release(&handle);
+  return failures == 0 ? 0 : 1;
 }
 
 struct Throughput {
@@ -473,6 +552,9 @@ void FleetFigures(int count, int fast_port, int silent_port) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc > 2 && strcmp(argv[1], "--only") == 0) {
+    return OnlyOneKind(argv[2], argc > 3 ? atoi(argv[3]) : 2000);
+  }
   int requests = argc > 1 ? atoi(argv[1]) : 2000;
   int fleet = argc > 2 ? atoi(argv[2]) : 10000;
   // The fleet's responder is forked first, while this process has no other thread.
@@ -497,10 +579,13 @@ int main(int argc, char **argv) {
   KavrelDeviceProperty p = HttpProperty(responder.port(), OnDone, &latency);
   Kavrel_SetDevicePropertyHttp(device, &p);
 
-  // Warm up both paths.
+  // Warm up every path.
   for (int i = 0; i < 50; ++i) {
-    RawGet(responder.port());
-    Kavrel_HttpOperation(device, "/cgi-bin/x.cgi", 0, 0);
+    for (int k = 0; k < kKinds; ++k) {
+      if (k != kCurl || bench::CurlAvailable()) {
+        SyncRequest(static_cast<SyncKind>(k), responder.port(), device);
+      }
+    }
   }
   SynchronousFigures(requests, responder.port(), device);
 
