@@ -194,6 +194,11 @@ KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_LogInit(const KavrelLogger *logger);
  * device's next command (or the next configuration transfer) itself.
  * Synchronous calls never call the host, with one exception: Kavrel_Upgrade calls its
  * progress callback on the calling thread.
+ * A synchronous HTTP request runs on the calling thread from the connect to the last byte of
+ * the reply, under the descriptor's time-out (one bound up to the reply's headers, a Digest
+ * round included, then one per read of the body; never shorter). A host name is looked up on
+ * a short-lived thread of its own within the same bound. Kavrel_AbortNetworkOper and
+ * Kavrel_DeleteDevice from another thread end it in any phase at once.
  *
  * Strings from the caller that go into a request (serial data, paths) are sent unencoded;
  * a request that would hold a space, CR, LF or another control character, or that does not

@@ -47,11 +47,13 @@ class Waker {
   // Failed also when the platform's part could not be made.
   Woke Wait(asio::detail::socket_type socket, Want want, int timeout_ms);
 
+  struct State;  // the platform's part
+
  private:
-  struct State;
   // The platform's part, made on first use; NULL when that failed. Under `mu_`.
   State *Made();
   static State *Make();
+  // Frees a cleared state (Linux keeps one per thread for the thread's next waker).
   static void Destroy(State *state);
   static void Signal(State *state);
   static void Clear(State *state);

@@ -5,8 +5,11 @@
 namespace tessum {
 namespace net {
 
+// Nothing can wake the waker any more: the platform's part is handed back cleared.
 Waker::~Waker() {
-  if (state_ != nullptr) Destroy(state_);
+  if (state_ == nullptr) return;
+  if (woken_) Clear(state_);
+  Destroy(state_);
 }
 
 Waker::State *Waker::Made() {
