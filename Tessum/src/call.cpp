@@ -224,6 +224,8 @@ uint32_t Call::ReadHead(const Deadline &deadline, http::ResponseHead *head) {
 
 uint32_t Call::Attempt(const Deadline &deadline, http::ResponseHead *head) {
   head_bytes_.clear();
+  // An abort that came first keeps the request off the network altogether.
+  if (aborted_.load(std::memory_order_acquire)) return TESSUM_E_WITHDRAWN;
   uint32_t rc = Connect(deadline);
   if (rc == TESSUM_OK) rc = Send(exchange_.Request(), deadline);
   if (rc == TESSUM_OK) rc = ReadHead(deadline, head);

@@ -71,6 +71,11 @@ Woke Waker::Wait(asio::detail::socket_type socket, Want want, int timeout_ms) {
   if (waited != WSA_WAIT_EVENT_0 + 1) return Woke::Failed;
   WSANETWORKEVENTS happened{};
   if (::WSAEnumNetworkEvents(socket, state->socket, &happened) != 0) return Woke::Failed;
+  // A reset connection is reported with its close, and a later recv may show it as an
+  // orderly end: fail the wait, as the read it waits for would.
+  if ((happened.lNetworkEvents & FD_CLOSE) != 0 && happened.iErrorCode[FD_CLOSE_BIT] != 0) {
+    return Woke::Failed;
+  }
   if (want != Want::Connect) return Woke::Ready;
   if ((happened.lNetworkEvents & FD_CONNECT) != 0) {
     return happened.iErrorCode[FD_CONNECT_BIT] == 0 ? Woke::Ready : Woke::Failed;

@@ -113,6 +113,30 @@ std::string Comparable(const std::string &request) {
   return at == std::string::npos ? request : request.substr(0, at);
 }
 
+// Runs the request both ways against one peer script and compares what each saw.
+void Compare(const char *name, const std::function<void(Conn &)> &peer, bool post,
+             uint32_t piece) {
+  TessumAgent *agent = nullptr;
+  ASSERT_EQ(SCHEAGENT_Initialize(&agent, 1), TESSUM_OK);
+  ScriptServer device([&peer](Conn &conn) { peer(conn); });
+  const TessumHttpRequest request = Request(device.port(), "/cgi-bin/x.cgi?a=1", post);
+  Outcome pool = ThroughThePool(agent, request, piece);
+  pool.requests = device.Requests();
+  Outcome caller = OnTheCaller(request, piece);
+  caller.requests = device.Requests();
+  caller.requests.erase(caller.requests.begin(),
+                        caller.requests.begin() + static_cast<long>(pool.requests.size()));
+  EXPECT_EQ(caller.status, pool.status) << name;
+  EXPECT_EQ(caller.code, pool.code) << name;
+  EXPECT_EQ(caller.body, pool.body) << name;
+  EXPECT_EQ(caller.end, pool.end) << name;
+  EXPECT_EQ(SCHEAGENT_Release(&agent), TESSUM_OK);
+  ASSERT_EQ(caller.requests.size(), pool.requests.size()) << name;
+  for (size_t i = 0; i < caller.requests.size(); ++i) {
+    EXPECT_EQ(Comparable(caller.requests[i]), Comparable(pool.requests[i])) << name;
+  }
+}
+
 TEST(TessumCall, SameOutcomesAsThePoolsRequest) {
   const std::string big(100000, 'b');
   const struct {
@@ -155,29 +179,15 @@ TEST(TessumCall, SameOutcomesAsThePoolsRequest) {
              c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n");
        },
        false, 512},
-      {"reset", [](Conn &c) { c.ReadRequest(), kvtest::SetResetOnClose(c.fd()); }, false, 512},
   };
-  TessumAgent *agent = nullptr;
-  ASSERT_EQ(SCHEAGENT_Initialize(&agent, 1), TESSUM_OK);
-  for (const auto &c : cases) {
-    ScriptServer device([&c](Conn &conn) { c.peer(conn); });
-    const TessumHttpRequest request = Request(device.port(), "/cgi-bin/x.cgi?a=1", c.post);
-    Outcome pool = ThroughThePool(agent, request, c.piece);
-    pool.requests = device.Requests();
-    Outcome caller = OnTheCaller(request, c.piece);
-    caller.requests = device.Requests();
-    caller.requests.erase(caller.requests.begin(),
-                          caller.requests.begin() + static_cast<long>(pool.requests.size()));
-    EXPECT_EQ(caller.status, pool.status) << c.name;
-    EXPECT_EQ(caller.code, pool.code) << c.name;
-    EXPECT_EQ(caller.body, pool.body) << c.name;
-    EXPECT_EQ(caller.end, pool.end) << c.name;
-    ASSERT_EQ(caller.requests.size(), pool.requests.size()) << c.name;
-    for (size_t i = 0; i < caller.requests.size(); ++i) {
-      EXPECT_EQ(Comparable(caller.requests[i]), Comparable(pool.requests[i])) << c.name;
-    }
-  }
-  EXPECT_EQ(SCHEAGENT_Release(&agent), TESSUM_OK);
+  for (const auto &c : cases) Compare(c.name, c.peer, c.post, c.piece);
+}
+
+// Kept apart because Wine reports a reset to a socket waited on with WSAEventSelect as an
+// orderly close (tests/wine-exclusions.txt).
+TEST(TessumCall, AResetConnectionFailsAsInThePoolsRequest) {
+  Compare("reset", [](Conn &c) { c.ReadRequest(), kvtest::SetResetOnClose(c.fd()); }, false,
+          512);
 }
 
 // Misuse is refused without touching anything; a call aborted before it ran never connects.
