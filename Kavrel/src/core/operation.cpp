@@ -281,6 +281,13 @@ uint32_t Operation_Take(KavrelDevice *device, int exclusive, OperationSlot **slo
 
 void ReleaseOperationSlot(OperationSlot *slot) { GiveBack(slot, false); }
 
+void Operation_WithdrawLocked(OperationSlot *slot) {
+  KavrelDevice *device = slot->device;
+  slot->abort_requested = 1;
+  if (slot->call) SMO_HttpCall_Abort(slot->call);
+  if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
+}
+
 void Operation_GiveBackForCallback(OperationSlot *slot) { GiveBack(slot, true); }
 
 void Operation_CallbackReturned(KavrelDevice *device) {
@@ -365,11 +372,7 @@ extern "C" KAVREL_EXTERN uint32_t KAVREL_CALL Kavrel_AbortNetworkOper(DeviceHand
   Device_AllSlots(device, all);
   for (OperationSlot *slot : all) {
     OsLockEnter(device->lock);
-    if (slot->in_use) {
-      slot->abort_requested = 1;
-      if (slot->call) SMO_HttpCall_Abort(slot->call);
-      if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
-    }
+    if (slot->in_use) Operation_WithdrawLocked(slot);
     OsLockLeave(device->lock);
   }
   for (int i = 0; i <= KAVREL_SLOT_COUNT; ++i) {

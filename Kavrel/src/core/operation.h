@@ -58,6 +58,10 @@ OperationSlot *TakeExclusiveSlot(KavrelDevice *device);
 // deleted, which hands out no slot; 0x80060303 ("Too many async\n").
 uint32_t Operation_Take(KavrelDevice *device, int exclusive, OperationSlot **slot);
 void ReleaseOperationSlot(OperationSlot *slot);
+// Withdraws what the slot has in flight and keeps its next transport step from starting:
+// marks it aborted, wakes its synchronous call, removes its scheduler token. The device lock
+// is held.
+void Operation_WithdrawLocked(OperationSlot *slot);
 // A handler gives the slot back just before calling the host, so that the callback may start
 // the next command on it; in the same device-lock section the device counts the callback in
 // progress, which Operation_CallbackReturned ends once the host has returned.

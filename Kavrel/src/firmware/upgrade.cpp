@@ -133,8 +133,7 @@ uint32_t StepResult(KavrelDevice *device, uint32_t rc) {
 // keeps the next one from starting. The device lock is held.
 void StopTransfersLocked(KavrelDevice *device) {
   OperationSlot *slot = &device->exclusive;
-  slot->abort_requested.store(1);
-  if (device->agent) SCHEAGENT_RemoveToken(device->agent, 2, &slot->token);
+  Operation_WithdrawLocked(slot);
   NetClientRequestHandle request = slot->net_request;
   if (!request) return;
   KV_LOG(KAVREL_LOG_FTP, "Try to abort netclient handle %p of (%p)\n",
